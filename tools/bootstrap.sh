@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs everything Parvelle needs to build, run and test on a fresh Debian machine.
+# Safe to run again: it only installs what is missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+PACKAGES=(
+    # build
+    build-essential cmake ninja-build pkg-config clang lld
+    zlib1g-dev libpango1.0-dev libcairo2-dev
+    qt6-base-dev qt6-svg-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    # third-party readers the tests use as oracles
+    pst-utils pff-tools libemail-outlook-message-perl python3 python3-olefile poppler-utils
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "bootstrap: installing ${missing[*]}"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Node.js may come from another repository that bundles npm; only install Debian's when absent.
+if ! command -v npm >/dev/null 2>&1; then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends nodejs npm
+fi
+
+# Test oracles from the npm registry (pinned in tools/oracles/package.json).
+if [ -f tools/oracles/package.json ] && [ ! -d tools/oracles/node_modules ]; then
+    (cd tools/oracles && npm install --no-audit --no-fund --silent)
+fi
+echo "bootstrap: done"
