@@ -1,0 +1,123 @@
+#include "store/mapi/message.h"
+
+#include "store/mapi/tags.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace parvelle::mapi {
+
+void PropertyBag::set(PropTag tag, PropValue value) {
+    tagged_[tagId(tag)] = std::move(value);
+}
+
+void PropertyBag::setNamed(const NamedProperty& name, PropValue value) {
+    named_[name] = std::move(value);
+}
+
+const PropValue* PropertyBag::get(PropTag tag) const {
+    auto it = tagged_.find(tagId(tag));
+    return it == tagged_.end() ? nullptr : &it->second;
+}
+
+const PropValue* PropertyBag::getNamed(const NamedProperty& name) const {
+    auto it = named_.find(name);
+    return it == named_.end() ? nullptr : &it->second;
+}
+
+bool PropertyBag::remove(PropTag tag) {
+    return tagged_.erase(tagId(tag)) > 0;
+}
+
+std::string PropertyBag::string(PropTag tag, std::string fallback) const {
+    const PropValue* v = get(tag);
+    const std::string* s = v ? v->asString() : nullptr;
+    return s ? *s : fallback;
+}
+
+std::int32_t PropertyBag::int32(PropTag tag, std::int32_t fallback) const {
+    const PropValue* v = get(tag);
+    auto i = v ? v->asInt32() : std::nullopt;
+    return i ? *i : fallback;
+}
+
+bool PropertyBag::boolean(PropTag tag, bool fallback) const {
+    const PropValue* v = get(tag);
+    auto b = v ? v->asBool() : std::nullopt;
+    return b ? *b : fallback;
+}
+
+Recipient Recipient::make(std::string displayName, std::string address, std::int32_t kind,
+                          std::string addressType) {
+    Recipient r;
+    r.props.setString(tags::kDisplayName, std::move(displayName));
+    r.props.setString(tags::kEmailAddress, std::move(address));
+    r.props.setString(tags::kAddressType, std::move(addressType));
+    r.props.setInt(tags::kRecipientType, kind);
+    return r;
+}
+
+std::string Recipient::displayName() const {
+    std::string name = props.string(tags::kDisplayName);
+    return name.empty() ? props.string(tags::kEmailAddress) : name;
+}
+
+std::int32_t Recipient::kind() const {
+    return props.int32(tags::kRecipientType, tags::kRecipTo);
+}
+
+AttachmentContent AttachmentContent::fromBytes(Binary bytes) {
+    auto shared = std::make_shared<const Binary>(std::move(bytes));
+    AttachmentContent c;
+    c.size = shared->size();
+    c.read = [shared](std::uint64_t offset, std::span<std::uint8_t> out) {
+        if (offset > shared->size() || out.size() > shared->size() - offset)
+            return false;
+        std::copy_n(shared->begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+        return true;
+    };
+    return c;
+}
+
+std::optional<AttachmentContent> AttachmentContent::fromFile(const std::string& path) {
+    std::FILE* probe = std::fopen(path.c_str(), "rb");
+    if (!probe)
+        return std::nullopt;
+    std::shared_ptr<std::FILE> file(probe, [](std::FILE* f) { std::fclose(f); });
+    if (fseeko(probe, 0, SEEK_END) != 0)
+        return std::nullopt;
+    const off_t end = ftello(probe);
+    if (end < 0)
+        return std::nullopt;
+    AttachmentContent c;
+    c.size = static_cast<std::uint64_t>(end);
+    c.read = [file](std::uint64_t offset, std::span<std::uint8_t> out) {
+        if (fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) != 0)
+            return false;
+        return std::fread(out.data(), 1, out.size(), file.get()) == out.size();
+    };
+    return c;
+}
+
+Attachment Attachment::byValue(std::string longFilename, Binary bytes) {
+    return byValue(std::move(longFilename), AttachmentContent::fromBytes(std::move(bytes)));
+}
+
+Attachment Attachment::byValue(std::string longFilename, AttachmentContent content) {
+    Attachment a;
+    a.props.setInt(tags::kAttachMethod, tags::kAttachByValue);
+    a.props.setString(tags::kAttachLongFilename, longFilename);
+    a.props.setString(tags::kDisplayName, std::move(longFilename));
+    a.content = std::move(content);
+    return a;
+}
+
+Attachment Attachment::embeddedMessage(std::string displayName, Message message) {
+    Attachment a;
+    a.props.setInt(tags::kAttachMethod, tags::kAttachEmbeddedMessage);
+    a.props.setString(tags::kDisplayName, std::move(displayName));
+    a.embedded = std::make_shared<Message>(std::move(message));
+    return a;
+}
+
+} // namespace parvelle::mapi

@@ -1,0 +1,93 @@
+#pragma once
+// The in-memory message model: property bags, messages with recipient rows and attachments (by
+// value or embedded messages). Backends (PST, MSG, EML) take a Message after deriveOnSave() has
+// filled in the properties Outlook computes when an item is saved.
+#include "store/mapi/property.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace parvelle::mapi {
+
+// Properties keyed by id (below 0x8000) and named properties keyed by their name. Accessors take
+// a full tag but only its id is the key (a value's type travels with the value), so setting a
+// property replaces any value of the same id or name whatever its type.
+class PropertyBag {
+public:
+    void set(PropTag tag, PropValue value);
+    void setNamed(const NamedProperty& name, PropValue value);
+    // Convenience setters for the common types.
+    void setString(PropTag tag, std::string utf8) { set(tag, PropValue::unicode(std::move(utf8))); }
+    void setInt(PropTag tag, std::int32_t v) { set(tag, PropValue::i4(v)); }
+    void setBool(PropTag tag, bool v) { set(tag, PropValue::boolean(v)); }
+    void setTime(PropTag tag, FileTime v) { set(tag, PropValue::time(v)); }
+    void setBinary(PropTag tag, Binary v) { set(tag, PropValue::binary(std::move(v))); }
+
+    const PropValue* get(PropTag tag) const;
+    const PropValue* getNamed(const NamedProperty& name) const;
+    bool has(PropTag tag) const { return get(tag) != nullptr; }
+    bool remove(PropTag tag);
+
+    // Typed reads with a fallback.
+    std::string string(PropTag tag, std::string fallback = {}) const;
+    std::int32_t int32(PropTag tag, std::int32_t fallback = 0) const;
+    bool boolean(PropTag tag, bool fallback = false) const;
+
+    const std::map<std::uint16_t, PropValue>& tagged() const { return tagged_; }
+    const std::map<NamedProperty, PropValue>& named() const { return named_; }
+    bool empty() const { return tagged_.empty() && named_.empty(); }
+
+private:
+    std::map<std::uint16_t, PropValue> tagged_;
+    std::map<NamedProperty, PropValue> named_;
+};
+
+// One recipient row: display name, address type, address and kind in its properties.
+struct Recipient {
+    PropertyBag props;
+
+    static Recipient make(std::string displayName, std::string address, std::int32_t kind,
+                          std::string addressType = "SMTP");
+    std::string displayName() const;
+    std::int32_t kind() const; // PidTagRecipientType (1 To, 2 Cc, 3 Bcc)
+};
+
+// Where the bytes of a by-value attachment come from. Small contents live in memory; large ones
+// (files on disk) are read in pieces while the backend writes them, so no backend has to hold a
+// whole attachment. `read` fills `out` from `offset` and returns false on an I/O error.
+struct AttachmentContent {
+    std::uint64_t size = 0;
+    std::function<bool(std::uint64_t offset, std::span<std::uint8_t> out)> read;
+
+    static AttachmentContent fromBytes(Binary bytes);
+    // Reads the file when the backend asks; the size is taken now. Fails (nullopt) when the file
+    // cannot be opened.
+    static std::optional<AttachmentContent> fromFile(const std::string& path);
+};
+
+struct Message;
+
+// An attachment: by value (content) or an embedded message (PidTagAttachMethod 5).
+struct Attachment {
+    PropertyBag props;
+    AttachmentContent content;
+    std::shared_ptr<Message> embedded;
+
+    static Attachment byValue(std::string longFilename, Binary bytes);
+    static Attachment byValue(std::string longFilename, AttachmentContent content);
+    static Attachment embeddedMessage(std::string displayName, Message message);
+    bool isEmbedded() const { return embedded != nullptr; }
+};
+
+struct Message {
+    PropertyBag props;
+    std::vector<Recipient> recipients;
+    std::vector<Attachment> attachments;
+};
+
+} // namespace parvelle::mapi
