@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "mailbox/archive_reader.h"
+#include "mailbox/zip_walk.h"
+#include "olmgen/zip_writer.h"
+#include "platform/mapped_file.h"
+#include "temp_dir.h"
+
+namespace parvelle::mailbox {
+namespace {
+
+using olmgen::Compression;
+using olmgen::MemberOptions;
+using olmgen::ZipWriter;
+
+std::vector<ZipMember> walk(const std::filesystem::path& path) {
+    platform::MappedFile file;
+    EXPECT_TRUE(file.open(path.string()));
+    std::vector<ZipMember> members;
+    ZipWalkCallbacks cb;
+    cb.member = [&](const ZipMember& m) { members.push_back(m); };
+    walkZip(file.bytes(), cb);
+    return members;
+}
+
+std::string readItem(const std::filesystem::path& path, const ZipMember& m) {
+    ArchiveReader reader;
+    EXPECT_TRUE(reader.open(path.string()));
+    ItemSource source{m.dataOffset,          m.size, m.method, m.method ? m.packedSize : 0,
+                      m.method ? m.size : 0, 0};
+    return reader.read(source).value_or("<unreadable>");
+}
+
+TEST(ZipWalk, LocatesStoredAndDeflatedMembersAsWritten) {
+    testing::TempDir dir;
+    const auto path = dir / "a.olm";
+    const std::string text(5000, 'x');
+    std::vector<olmgen::MemberRecord> written;
+    {
+        ZipWriter w(path);
+        w.addDirectory("Accounts/a/");
+        w.addFile("Accounts/a/one.xml", "first member");
+        MemberOptions deflate;
+        deflate.compression = Compression::Deflated;
+        w.addFile("Accounts/a/two.xml", text, deflate);
+        w.addFile("Accounts/a/empty", "");
+        ASSERT_TRUE(w.finish());
+        written = w.members();
+    }
+    const auto members = walk(path);
+    ASSERT_EQ(members.size(), written.size());
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        SCOPED_TRACE(written[i].name);
+        EXPECT_EQ(members[i].name, written[i].name);
+        EXPECT_EQ(members[i].headerOffset, static_cast<std::int64_t>(written[i].headerOffset));
+        EXPECT_EQ(members[i].dataOffset, static_cast<std::int64_t>(written[i].dataOffset));
+        EXPECT_EQ(members[i].size, static_cast<std::int64_t>(written[i].uncompressedSize));
+        EXPECT_EQ(members[i].isDirectory, written[i].isDirectory);
+    }
+    // A file member with no data is still a file, not a folder.
+    EXPECT_FALSE(members[3].isDirectory);
+    EXPECT_EQ(readItem(path, members[1]), "first member");
+    EXPECT_EQ(members[2].method, 8);
+    EXPECT_LT(members[2].packedSize, members[2].size);
+    EXPECT_EQ(readItem(path, members[2]), text);
+}
+
+TEST(ZipWalk, SkipsForeignBytesAndOddExtraFieldsWithoutLosingLaterMembers) {
+    testing::TempDir dir;
+    const auto path = dir / "b.olm";
+    {
+        ZipWriter w(path);
+        w.addFile("x/first.xml", "1");
+        w.writeRaw(std::string("garbage PK\x03 PK\x05\x06 more garbage", 32));
+        MemberOptions wideExtra;
+        wideExtra.extraFieldTail = std::string("\x99\x99\x05\x00abcde", 9);
+        w.addFile("x/second.xml", "22", wideExtra);
+        MemberOptions badSignature;
+        badSignature.signature = 0x06054b50;
+        w.addFile("x/hidden.xml", "333", badSignature);
+        w.addFile("x/third.xml", "4444");
+        ASSERT_TRUE(w.closeWithoutCentralDirectory());
+    }
+    const auto members = walk(path);
+    std::vector<std::string> names;
+    for (const auto& m : members)
+        names.push_back(m.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"x/first.xml", "x/second.xml", "x/third.xml"}));
+    EXPECT_EQ(readItem(path, members[1]), "22");
+    EXPECT_EQ(readItem(path, members[2]), "4444");
+}
+
+TEST(ZipWalk, TruncatedMemberIsDroppedAndCorruptDeflateIsUnreadable) {
+    testing::TempDir dir;
+    const auto path = dir / "c.olm";
+    {
+        ZipWriter w(path);
+        w.addFile("x/whole.xml", "complete");
+        MemberOptions cut;
+        cut.dataBytesWritten = 3;
+        w.addFile("x/cut.xml", "0123456789", cut);
+        ASSERT_TRUE(w.closeWithoutCentralDirectory());
+    }
+    const auto members = walk(path);
+    ASSERT_EQ(members.size(), 1u);
+    EXPECT_EQ(members[0].name, "x/whole.xml");
+
+    std::string out;
+    const std::uint8_t junk[] = {1, 2, 3, 4, 5};
+    EXPECT_FALSE(inflateRaw(junk, 10, out));
+    // An empty input never pretends to hold data.
+    EXPECT_FALSE(inflateRaw({}, 1, out));
+}
+
+TEST(ZipWalk, NotAnArchiveYieldsNoMembers) {
+    testing::TempDir dir;
+    const auto path = dir / "plain.txt";
+    std::ofstream(path) << "Just some text, PK but no header.";
+    EXPECT_TRUE(walk(path).empty());
+}
+
+} // namespace
+} // namespace parvelle::mailbox
