@@ -32,8 +32,11 @@ if ! command -v npm >/dev/null 2>&1; then
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends nodejs npm
 fi
 
-# Test oracles from the npm registry (pinned in tools/oracles/package.json).
-if [ -f tools/oracles/package.json ] && [ ! -d tools/oracles/node_modules ]; then
-    (cd tools/oracles && npm install --no-audit --no-fund --silent)
-fi
+# Test oracles from the npm registry, pinned in tools/oracles/package.json and in the
+# package.json of each folder below it.
+for dir in tools/oracles tools/oracles/*/; do
+    if [ -f "$dir/package.json" ] && [ ! -d "$dir/node_modules" ]; then
+        (cd "$dir" && npm install --no-audit --no-fund --silent)
+    fi
+done
 echo "bootstrap: done"
