@@ -1,0 +1,485 @@
+#include "store/pst/ltp_writer.h"
+
+#include "platform/text.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace parvelle::pst {
+
+namespace {
+
+constexpr std::size_t kMaxBlockData = maxBlockDataSize(Format::Unicode);
+constexpr std::size_t kMaxItemsPerBlock = 2047;
+constexpr std::uint32_t kTagRowId = 0x67F20003;
+constexpr std::uint32_t kTagRowVersion = 0x67F30003;
+
+std::size_t heapHeaderSize(std::size_t index) {
+    if (index == 0)
+        return kHnHeaderSize;
+    return heapBlockHasBitmapHeader(index) ? kHnBitmapHeaderSize : kHnPageHeaderSize;
+}
+
+std::size_t pageMapSize(std::size_t items) {
+    return 4 + 2 * (items + 1);
+}
+
+// Fill level of a heap block from its free bytes (the four-bit classes of MS-PST).
+std::uint8_t fillLevel(std::size_t freeBytes) {
+    static constexpr std::size_t kLimits[] = {3584, 2560, 2048, 1792, 1536, 1280, 1024, 768,
+                                              512,  256,  128,  64,   32,   16,   8};
+    for (std::uint8_t level = 0; level < 15; ++level)
+        if (freeBytes >= kLimits[level])
+            return level;
+    return 15;
+}
+
+void appendLe16(Bytes& out, std::uint16_t v) {
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void appendLe32(Bytes& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void appendLe64(Bytes& out, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void appendText(Bytes& out, const std::string& s, bool unicode) {
+    if (unicode) {
+        const std::string le = text::utf8ToUtf16le(s);
+        out.insert(out.end(), le.begin(), le.end());
+    } else {
+        out.insert(out.end(), s.begin(), s.end());
+    }
+}
+
+template <class T, class F> Bytes encodeVariableList(const std::vector<T>& items, F&& encodeOne) {
+    Bytes out;
+    appendLe32(out, static_cast<std::uint32_t>(items.size()));
+    std::vector<Bytes> parts;
+    for (const T& item : items)
+        parts.push_back(encodeOne(item));
+    std::uint32_t offset = static_cast<std::uint32_t>(4 + 4 * items.size());
+    for (const Bytes& p : parts) {
+        appendLe32(out, offset);
+        offset += static_cast<std::uint32_t>(p.size());
+    }
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+bool fitsInline(std::uint16_t type) {
+    switch (type) {
+    case kPtypInteger16:
+    case kPtypInteger32:
+    case kPtypFloating32:
+    case kPtypErrorCode:
+    case kPtypBoolean:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+std::uint32_t HeapBuilder::allocate(std::span<const std::uint8_t> item) {
+    const std::size_t size = std::min(item.size(), kMaxHeapAllocation);
+    auto fits = [&](const Block& b, std::size_t index) {
+        return b.items.size() < kMaxItemsPerBlock &&
+               heapHeaderSize(index) + b.itemBytes + size + 1 + pageMapSize(b.items.size() + 1) <=
+                   kMaxBlockData;
+    };
+    if (blocks_.empty() || !fits(blocks_.back(), blocks_.size() - 1))
+        blocks_.emplace_back();
+    Block& b = blocks_.back();
+    b.items.emplace_back(item.begin(), item.begin() + static_cast<long>(size));
+    b.itemBytes += size;
+    return makeHid(static_cast<std::uint32_t>(blocks_.size() - 1),
+                   static_cast<std::uint32_t>(b.items.size()));
+}
+
+std::vector<Bytes> HeapBuilder::finish() const {
+    std::vector<Block> blocks = blocks_;
+    if (blocks.empty())
+        blocks.emplace_back();
+    std::vector<Bytes> out;
+    std::vector<std::uint8_t> levels;
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const Block& b = blocks[i];
+        const std::size_t header = heapHeaderSize(i);
+        const std::size_t dataEnd = header + b.itemBytes;
+        const std::size_t mapOffset = (dataEnd + 1) & ~std::size_t{1};
+        levels.push_back(fillLevel(kMaxBlockData - mapOffset - pageMapSize(b.items.size())));
+        Bytes block(mapOffset, 0);
+        storeLe16(block.data(), static_cast<std::uint16_t>(mapOffset));
+        std::size_t at = header;
+        std::vector<std::uint16_t> starts;
+        for (const Bytes& item : b.items) {
+            starts.push_back(static_cast<std::uint16_t>(at));
+            std::copy(item.begin(), item.end(), block.begin() + static_cast<long>(at));
+            at += item.size();
+        }
+        starts.push_back(static_cast<std::uint16_t>(at));
+        appendLe16(block, static_cast<std::uint16_t>(b.items.size()));
+        appendLe16(block, 0);
+        for (std::uint16_t s : starts)
+            appendLe16(block, s);
+        out.push_back(std::move(block));
+    }
+    // Headers: the first block's HNHDR covers blocks 0-7, each bitmap header the next 128.
+    auto packLevels = [&](std::uint8_t* dst, std::size_t first, std::size_t count) {
+        for (std::size_t k = 0; k < count && first + k < levels.size(); ++k)
+            dst[k / 2] |= static_cast<std::uint8_t>(levels[first + k] << (4 * (k % 2)));
+    };
+    Bytes& first = out[0];
+    first[2] = kHeapSignature;
+    first[3] = clientSig_;
+    storeLe32(&first[4], userRoot_);
+    packLevels(&first[8], 0, 8);
+    for (std::size_t i = 8; i < out.size(); i += 128)
+        packLevels(&out[i][2], i, 128);
+    return out;
+}
+
+std::uint32_t writeBTreeOnHeap(HeapBuilder& heap, std::uint8_t keySize, std::uint8_t valueSize,
+                               std::span<const std::uint8_t> records) {
+    std::uint32_t root = 0;
+    std::uint8_t levels = 0;
+    const std::size_t recordSize = std::size_t{keySize} + valueSize;
+    if (!records.empty()) {
+        // Leaves, then index levels of (first key, HID) until one item holds the top.
+        std::vector<std::pair<Bytes, std::uint32_t>> nodes;
+        const std::size_t perLeaf = kMaxHeapAllocation / recordSize;
+        for (std::size_t at = 0; at < records.size(); at += perLeaf * recordSize) {
+            const std::size_t n = std::min(perLeaf * recordSize, records.size() - at);
+            nodes.emplace_back(Bytes(records.begin() + static_cast<long>(at),
+                                     records.begin() + static_cast<long>(at + keySize)),
+                               heap.allocate(records.subspan(at, n)));
+        }
+        const std::size_t perIndex = kMaxHeapAllocation / (keySize + 4u);
+        while (nodes.size() > 1) {
+            ++levels;
+            std::vector<std::pair<Bytes, std::uint32_t>> upper;
+            for (std::size_t at = 0; at < nodes.size(); at += perIndex) {
+                Bytes item;
+                for (std::size_t i = at; i < std::min(nodes.size(), at + perIndex); ++i) {
+                    item.insert(item.end(), nodes[i].first.begin(), nodes[i].first.end());
+                    appendLe32(item, nodes[i].second);
+                }
+                upper.emplace_back(nodes[at].first, heap.allocate(item));
+            }
+            nodes = std::move(upper);
+        }
+        root = nodes.front().second;
+    }
+    Bytes header{kClientSigBTree, keySize, valueSize, levels};
+    appendLe32(header, root);
+    return heap.allocate(header);
+}
+
+std::uint32_t storeVariable(HeapBuilder& heap, NdbWriter& ndb, SubnodeIds& ids,
+                            std::vector<SubnodeEntry>& subnodes,
+                            std::span<const std::uint8_t> bytes) {
+    if (bytes.empty())
+        return 0;
+    if (bytes.size() <= kMaxHeapAllocation)
+        return heap.allocate(bytes);
+    const std::uint32_t nid = ids.next(kNidTypeLtp);
+    subnodes.push_back({nid, ndb.writeData(bytes), 0});
+    return nid;
+}
+
+Bytes encodeValue(const mapi::PropValue& value) {
+    using mapi::PropType;
+    Bytes out;
+    const PropType type = value.type();
+    const bool unicodeText = mapi::elementType(type) == PropType::Unicode;
+    std::visit(
+        [&](const auto& v) {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, std::int16_t>) {
+                appendLe16(out, static_cast<std::uint16_t>(v));
+            } else if constexpr (std::is_same_v<T, std::int32_t>) {
+                appendLe32(out, static_cast<std::uint32_t>(v));
+            } else if constexpr (std::is_same_v<T, bool>) {
+                out.push_back(v ? 1 : 0);
+            } else if constexpr (std::is_same_v<T, double>) {
+                if (type == PropType::Float) {
+                    const float f = static_cast<float>(v);
+                    std::uint32_t bits;
+                    std::memcpy(&bits, &f, 4);
+                    appendLe32(out, bits);
+                } else {
+                    std::uint64_t bits;
+                    std::memcpy(&bits, &v, 8);
+                    appendLe64(out, bits);
+                }
+            } else if constexpr (std::is_same_v<T, std::int64_t>) {
+                appendLe64(out, static_cast<std::uint64_t>(v));
+            } else if constexpr (std::is_same_v<T, mapi::FileTime>) {
+                appendLe64(out, v.ticks);
+            } else if constexpr (std::is_same_v<T, std::string>) {
+                appendText(out, v, unicodeText);
+            } else if constexpr (std::is_same_v<T, mapi::Guid>) {
+                const auto b = v.bytes();
+                out.insert(out.end(), b.begin(), b.end());
+            } else if constexpr (std::is_same_v<T, mapi::Binary>) {
+                out = v;
+            } else if constexpr (std::is_same_v<T, std::vector<std::string>>) {
+                out = encodeVariableList(v, [&](const std::string& s) {
+                    Bytes b;
+                    appendText(b, s, unicodeText);
+                    return b;
+                });
+            } else if constexpr (std::is_same_v<T, std::vector<mapi::Binary>>) {
+                out = encodeVariableList(v, [](const mapi::Binary& b) { return b; });
+            } else if constexpr (std::is_same_v<T, std::vector<std::int16_t>>) {
+                for (auto x : v)
+                    appendLe16(out, static_cast<std::uint16_t>(x));
+            } else if constexpr (std::is_same_v<T, std::vector<std::int32_t>>) {
+                for (auto x : v)
+                    appendLe32(out, static_cast<std::uint32_t>(x));
+            } else if constexpr (std::is_same_v<T, std::vector<double>>) {
+                for (double x : v) {
+                    std::uint64_t bits;
+                    std::memcpy(&bits, &x, 8);
+                    appendLe64(out, bits);
+                }
+            } else if constexpr (std::is_same_v<T, std::vector<std::int64_t>>) {
+                for (auto x : v)
+                    appendLe64(out, static_cast<std::uint64_t>(x));
+            } else if constexpr (std::is_same_v<T, std::vector<mapi::FileTime>>) {
+                for (auto x : v)
+                    appendLe64(out, x.ticks);
+            } else if constexpr (std::is_same_v<T, std::vector<mapi::Guid>>) {
+                for (const auto& g : v) {
+                    const auto b = g.bytes();
+                    out.insert(out.end(), b.begin(), b.end());
+                }
+            }
+        },
+        value.storage());
+    return out;
+}
+
+std::size_t tableCellSize(std::uint16_t type) {
+    switch (type) {
+    case kPtypBoolean:
+        return 1;
+    case kPtypInteger16:
+        return 2;
+    case kPtypInteger32:
+    case kPtypFloating32:
+    case kPtypErrorCode:
+        return 4;
+    case kPtypFloating64:
+    case kPtypCurrency:
+    case kPtypFloatingTime:
+    case kPtypInteger64:
+    case kPtypTime:
+        return 8;
+    default:
+        return 4; // an HNID
+    }
+}
+
+void PropertyContextBuilder::add(std::uint32_t tag, const mapi::PropValue& value) {
+    addRaw((tag & 0xFFFF0000u) | static_cast<std::uint16_t>(value.type()), encodeValue(value));
+}
+
+void PropertyContextBuilder::addRaw(std::uint32_t tag, Bytes bytes) {
+    props_[static_cast<std::uint16_t>(tag >> 16)] = {static_cast<std::uint16_t>(tag),
+                                                     std::move(bytes), 0};
+}
+
+void PropertyContextBuilder::addSubnodeValue(std::uint32_t tag, std::uint32_t nid) {
+    props_[static_cast<std::uint16_t>(tag >> 16)] = {static_cast<std::uint16_t>(tag), {}, nid};
+}
+
+void PropertyContextBuilder::spill(NdbWriter& ndb, SubnodeIds& ids,
+                                   std::vector<SubnodeEntry>& subnodes) {
+    for (auto& [id, prop] : props_) {
+        if (prop.subnode != 0 || fitsInline(prop.type) || prop.bytes.size() <= kMaxHeapAllocation)
+            continue;
+        prop.subnode = ids.next(kNidTypeLtp);
+        subnodes.push_back({prop.subnode, ndb.writeData(prop.bytes), 0});
+        prop.bytes = {};
+    }
+}
+
+NodeContent PropertyContextBuilder::build(std::vector<SubnodeEntry> subnodes) const {
+    HeapBuilder heap(kClientSigPropertyContext);
+    Bytes records;
+    for (const auto& [id, prop] : props_) {
+        appendLe16(records, id);
+        appendLe16(records, prop.type);
+        if (prop.subnode != 0) {
+            appendLe32(records, prop.subnode);
+        } else if (fitsInline(prop.type)) {
+            std::uint8_t cell[4] = {};
+            std::copy_n(prop.bytes.begin(), std::min<std::size_t>(prop.bytes.size(), 4), cell);
+            records.insert(records.end(), cell, cell + 4);
+        } else {
+            appendLe32(records, prop.bytes.empty() ? 0 : heap.allocate(prop.bytes));
+        }
+    }
+    heap.setUserRoot(writeBTreeOnHeap(heap, 2, 6, records));
+    NodeContent content;
+    content.heapBlocks = heap.finish();
+    content.subnodes = std::move(subnodes);
+    std::sort(content.subnodes.begin(), content.subnodes.end(),
+              [](const SubnodeEntry& a, const SubnodeEntry& b) { return a.nid < b.nid; });
+    return content;
+}
+
+TableBuilder::TableBuilder(std::vector<std::uint32_t> tags) {
+    std::erase_if(tags, [](std::uint32_t t) { return t == kTagRowId || t == kTagRowVersion; });
+    std::sort(tags.begin(), tags.end());
+    tags.erase(std::unique(tags.begin(), tags.end()), tags.end());
+    // Row layout: row id, row version, then 8-, 4-, 2- and 1-byte cells, then the existence
+    // bitmap.
+    std::vector<Column> cols{{kTagRowId, 0, 4, 0}, {kTagRowVersion, 4, 4, 1}};
+    std::uint16_t offset = 8;
+    std::uint8_t bit = 2;
+    for (std::size_t size : {8u, 4u, 2u, 1u}) {
+        for (std::uint32_t tag : tags) {
+            if (tableCellSize(static_cast<std::uint16_t>(tag)) != size)
+                continue;
+            cols.push_back({tag, offset, static_cast<std::uint8_t>(size), bit++});
+            offset = static_cast<std::uint16_t>(offset + size);
+        }
+        if (size == 4)
+            end4_ = offset;
+        else if (size == 2)
+            end2_ = offset;
+        else if (size == 1)
+            end1_ = offset;
+    }
+    rowSize_ = static_cast<std::uint16_t>(end1_ + (cols.size() + 7) / 8);
+    std::sort(cols.begin(), cols.end(),
+              [](const Column& a, const Column& b) { return a.tag < b.tag; });
+    columns_ = std::move(cols);
+}
+
+void TableBuilder::setRow(std::uint32_t rowId,
+                          const std::map<std::uint32_t, mapi::PropValue>& values) {
+    Row row{rowId, std::vector<std::optional<Bytes>>(columns_.size())};
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+        const std::uint32_t tag = columns_[c].tag;
+        if (tag == kTagRowId) {
+            Bytes b;
+            appendLe32(b, rowId);
+            row.cells[c] = std::move(b);
+            continue;
+        }
+        if (tag == kTagRowVersion) {
+            row.cells[c] = Bytes{1, 0, 0, 0};
+            continue;
+        }
+        auto it = values.find(tag);
+        if (it != values.end() &&
+            static_cast<std::uint16_t>(it->second.type()) == static_cast<std::uint16_t>(tag))
+            row.cells[c] = encodeValue(it->second);
+    }
+    auto found = index_.find(rowId);
+    if (found != index_.end()) {
+        rows_[found->second] = std::move(row);
+        return;
+    }
+    index_[rowId] = rows_.size();
+    rows_.push_back(std::move(row));
+}
+
+bool TableBuilder::removeRow(std::uint32_t rowId) {
+    auto found = index_.find(rowId);
+    if (found == index_.end())
+        return false;
+    rows_.erase(rows_.begin() + static_cast<long>(found->second));
+    index_.clear();
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        index_[rows_[i].id] = i;
+    return true;
+}
+
+NodeContent TableBuilder::build(NdbWriter& ndb, SubnodeIds& ids) const {
+    HeapBuilder heap(kClientSigTable);
+    NodeContent content;
+
+    // Row matrix: fixed-size rows; cells of variable types hold HNIDs into this heap.
+    Bytes matrix;
+    matrix.reserve(rows_.size() * rowSize_);
+    for (const Row& row : rows_) {
+        Bytes r(rowSize_, 0);
+        for (std::size_t c = 0; c < columns_.size(); ++c) {
+            const Column& col = columns_[c];
+            if (!row.cells[c])
+                continue;
+            const Bytes& v = *row.cells[c];
+            const auto type = static_cast<std::uint16_t>(col.tag);
+            if (tableCellSize(type) == 4 && !fitsInline(type)) {
+                storeLe32(&r[col.offset], storeVariable(heap, ndb, ids, content.subnodes, v));
+            } else {
+                std::copy_n(v.begin(), std::min<std::size_t>(v.size(), col.size), &r[col.offset]);
+            }
+            r[end1_ + col.bit / 8] |= static_cast<std::uint8_t>(0x80 >> (col.bit % 8));
+        }
+        matrix.insert(matrix.end(), r.begin(), r.end());
+    }
+    std::uint32_t hnidRows = 0;
+    if (!matrix.empty() && matrix.size() <= kMaxHeapAllocation) {
+        hnidRows = heap.allocate(matrix);
+    } else if (!matrix.empty()) {
+        // Rows never straddle blocks: each block holds as many whole rows as fit.
+        const std::size_t perBlock = (kMaxBlockData / rowSize_) * rowSize_;
+        std::vector<std::uint64_t> blocks;
+        for (std::size_t at = 0; at < matrix.size(); at += perBlock)
+            blocks.push_back(ndb.writeExternalBlock(
+                std::span(matrix).subspan(at, std::min(perBlock, matrix.size() - at))));
+        hnidRows = ids.next(kNidTypeLtp);
+        content.subnodes.push_back({hnidRows, ndb.writeDataTree(blocks, matrix.size()), 0});
+    }
+
+    // Row index: row id -> row number, sorted by row id.
+    Bytes records;
+    for (const auto& [id, position] : index_) {
+        appendLe32(records, id);
+        appendLe32(records, static_cast<std::uint32_t>(position));
+    }
+    const std::uint32_t rowIndex = writeBTreeOnHeap(heap, 4, 4, records);
+
+    Bytes info{kClientSigTable, static_cast<std::uint8_t>(columns_.size())};
+    appendLe16(info, end4_);
+    appendLe16(info, end2_);
+    appendLe16(info, end1_);
+    appendLe16(info, rowSize_);
+    appendLe32(info, rowIndex);
+    appendLe32(info, hnidRows);
+    appendLe32(info, 0); // hidIndex (deprecated)
+    for (const Column& col : columns_) {
+        appendLe32(info, col.tag);
+        appendLe16(info, col.offset);
+        info.push_back(col.size);
+        info.push_back(col.bit);
+    }
+    heap.setUserRoot(heap.allocate(info));
+    content.heapBlocks = heap.finish();
+    std::sort(content.subnodes.begin(), content.subnodes.end(),
+              [](const SubnodeEntry& a, const SubnodeEntry& b) { return a.nid < b.nid; });
+    return content;
+}
+
+std::pair<std::uint64_t, std::uint64_t> writeNodeContent(NdbWriter& ndb, const NodeContent& c) {
+    std::vector<std::uint64_t> blocks;
+    std::uint64_t total = 0;
+    for (const Bytes& b : c.heapBlocks) {
+        blocks.push_back(ndb.writeExternalBlock(b));
+        total += b.size();
+    }
+    return {ndb.writeDataTree(blocks, total), ndb.writeSubnodeTree(c.subnodes)};
+}
+
+} // namespace parvelle::pst

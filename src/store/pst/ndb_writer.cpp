@@ -1,0 +1,708 @@
+#include "store/pst/ndb_writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace parvelle::pst {
+
+namespace {
+
+constexpr Format kFormat = Format::Unicode;
+constexpr std::size_t kMaxData = maxBlockDataSize(kFormat);      // 8176
+constexpr std::size_t kTreeFanout = maxDataTreeEntries(kFormat); // 1021
+constexpr std::size_t kSlFanout = (kMaxData - 8) / 24;           // 340
+constexpr std::size_t kSiFanout = (kMaxData - 8) / 16;           // 510
+constexpr std::size_t kStageFlushBytes = 8u << 20;
+// First values of the header's node-id counters, as Outlook starts a new file: folders from
+// index 0x400, search folders from 0x4000, messages from 0x10000, associated messages 0x8000.
+constexpr std::uint32_t kFirstNidIndex = 0x400;
+
+std::uint64_t alignUp(std::uint64_t v, std::uint64_t a) {
+    return (v + a - 1) / a * a;
+}
+std::uint64_t intervalOf(std::uint64_t ib) {
+    return (ib - kFirstAMapOffset) / kAMapCoverage;
+}
+std::uint64_t mapPagesEnd(std::uint64_t n) {
+    return amapOffset(n) + mapPagesOfInterval(n).count * kPageSize;
+}
+
+std::string errnoText(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+// Takes the advisory write lock; another writer holding it means the file is in use.
+bool lockFile(int fd, const std::string& path, std::string& error) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    error = errno == EWOULDBLOCK ? "the PST file " + path + " is being written by another process"
+                                 : errnoText("cannot lock the PST file");
+    return false;
+}
+
+} // namespace
+
+NdbWriter::~NdbWriter() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::unique_ptr<NdbWriter> NdbWriter::create(const std::string& path, std::string& error) {
+    std::unique_ptr<NdbWriter> w(new NdbWriter());
+    w->path_ = path;
+    w->fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (w->fd_ < 0) {
+        error = errnoText(("cannot create " + path).c_str());
+        return nullptr;
+    }
+    if (!lockFile(w->fd_, path, error) || !w->initNew(error))
+        return nullptr;
+    return w;
+}
+
+bool NdbWriter::lockedByAnotherProcess(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool locked = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return locked;
+}
+
+std::unique_ptr<NdbWriter> NdbWriter::open(const std::string& path, std::string& error) {
+    std::unique_ptr<NdbWriter> w(new NdbWriter());
+    w->path_ = path;
+    w->fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (w->fd_ < 0) {
+        error = errnoText(("cannot open " + path).c_str());
+        return nullptr;
+    }
+    if (!lockFile(w->fd_, path, error) || !w->load(error))
+        return nullptr;
+    return w;
+}
+
+bool NdbWriter::initNew(std::string& error) {
+    header_ = Header{};
+    header_.format = kFormat;
+    header_.crypt = CryptMethod::Permute;
+    header_.bidNextB = kBidIncrement;
+    header_.bidNextP = kBidIncrement;
+    header_.dwUnique = 1;
+    header_.rgnid.fill(kFirstNidIndex);
+    header_.rgnid[kNidTypeSearchFolder] = 0x4000;
+    header_.rgnid[kNidTypeNormalMessage] = 0x10000;
+    header_.rgnid[kNidTypeAssocMessage] = 0x8000;
+    header_.rgbFM.fill(0xFF);
+    header_.rgbFP.fill(0xFF);
+    headerBytes_.assign(kFirstAMapOffset, 0);
+    ensureInterval(0);
+    eof_ = mapPagesEnd(0);
+    committedEof_ = kFirstAMapOffset;
+    stageBase_ = 0;
+    stage_.assign(eof_, 0); // header area and the first map pages, written at the first commit
+    (void)error;
+    return true;
+}
+
+bool NdbWriter::readAt(std::uint64_t ib, std::span<std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            ::pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(ib + done));
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool NdbWriter::writeAt(std::uint64_t ib, std::span<const std::uint8_t> bytes, std::string& error) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(ib + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errnoText("cannot write the PST file");
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool NdbWriter::load(std::string& error) {
+    headerBytes_.assign(kFirstAMapOffset, 0);
+    struct stat st {};
+    if (fstat(fd_, &st) != 0 || static_cast<std::uint64_t>(st.st_size) < kUnicodeHeader.size ||
+        !readAt(0, std::span(headerBytes_).first(kUnicodeHeader.size))) {
+        error = path_ + " is not a PST file (too short)";
+        return false;
+    }
+    const HeaderParse parsed = parseHeader(headerBytes_);
+    if (!parsed.header) {
+        error = path_ + " is not a PST file";
+        return false;
+    }
+    header_ = *parsed.header;
+    if (header_.format != Format::Unicode) {
+        error = path_ +
+                " is an ANSI (Outlook 97-2002) PST file; only Unicode PST files can be added to";
+        return false;
+    }
+    if (header_.wMagicClient != kClientMagicPst) {
+        error = path_ + " is an offline store (OST), not a PST file";
+        return false;
+    }
+    if (header_.ibFileEof < kFirstAMapOffset + kAMapCoverage ||
+        header_.ibFileEof > static_cast<std::uint64_t>(st.st_size)) {
+        error = path_ + " is damaged: its header does not match the file size";
+        return false;
+    }
+
+    // Walk both B-trees; remember their pages so the next commit frees them.
+    std::vector<std::uint8_t> page(kPageSize);
+    std::vector<BlockInfo> blocks;
+    auto walk = [&](auto&& self, std::uint64_t ib, bool nodeTree, int depth) -> bool {
+        if (depth > 16 || ib + kPageSize > header_.ibFileEof || !readAt(ib, page))
+            return false;
+        const PageTrailer t = readPageTrailer(kFormat, page);
+        if (t.ptype != (nodeTree ? PageType::NBT : PageType::BBT) ||
+            t.dwCRC != computeCrc(std::span(page).first(pageDataSize(kFormat))))
+            return false;
+        oldBTreePages_.emplace_back(ib, kPageSize);
+        const std::size_t info = btPageInfoOffset(kFormat);
+        const std::size_t cEnt = page[info], cbEnt = page[info + 2], cLevel = page[info + 3];
+        if (cbEnt == 0 || cEnt * cbEnt > info)
+            return false;
+        std::vector<std::uint8_t> copy(page.begin(), page.begin() + static_cast<long>(info));
+        for (std::size_t i = 0; i < cEnt; ++i) {
+            const std::uint8_t* e = copy.data() + i * cbEnt;
+            if (cLevel > 0) {
+                if (!self(self, loadLe64(e + 16), nodeTree, depth + 1))
+                    return false;
+            } else if (nodeTree) {
+                NodeEntry n{static_cast<std::uint32_t>(loadLe64(e)), loadLe64(e + 8),
+                            loadLe64(e + 16), loadLe32(e + 24)};
+                nodes_[n.nid] = n;
+            } else {
+                const std::uint16_t cRef = loadLe16(e + 18);
+                blocks.push_back({bidKey(loadLe64(e)), loadLe64(e + 8), loadLe16(e + 16),
+                                  cRef > 0 ? cRef - 1u : 0u});
+            }
+        }
+        return true;
+    };
+    if (!walk(walk, header_.nbt.ib, true, 0) || !walk(walk, header_.bbt.ib, false, 0)) {
+        error = path_ + " is damaged: its node or block index cannot be read";
+        return false;
+    }
+    std::sort(blocks.begin(), blocks.end(),
+              [](const BlockInfo& a, const BlockInfo& b) { return a.bid < b.bid; });
+    blocks_ = std::move(blocks);
+
+    // Rebuild the allocation maps from what the B-trees reference, so the maps are exact even
+    // when the file was left with its maps flagged invalid.
+    const std::uint64_t intervals = (header_.ibFileEof - kFirstAMapOffset) / kAMapCoverage;
+    for (std::uint64_t n = 0; n < intervals; ++n)
+        ensureInterval(n);
+    for (const BlockInfo& b : blocks_)
+        setAllocated(b.ib, blockTotalSize(kFormat, b.cb), true);
+    for (const auto& [ib, size] : oldBTreePages_)
+        setAllocated(ib, size, true);
+    std::fill(amapDirty_.begin(), amapDirty_.end(), true);
+    eof_ = committedEof_ = stageBase_ = header_.ibFileEof;
+    return true;
+}
+
+void NdbWriter::ensureInterval(std::uint64_t n) {
+    while (amaps_.size() <= n) {
+        const std::uint64_t index = amaps_.size();
+        std::array<std::uint8_t, kMapBitmapBytes> bitmap{};
+        const MapPages pages = mapPagesOfInterval(index);
+        for (std::size_t i = 0; i < pages.count; ++i)
+            bitmap[i] = 0xFF; // each 512-byte map page is eight 64-byte slots
+        amaps_.push_back(bitmap);
+        amapDirty_.push_back(true);
+        amapFree_ += kAMapCoverage - pages.count * kPageSize;
+    }
+}
+
+void NdbWriter::setAllocated(std::uint64_t ib, std::uint64_t size, bool allocated) {
+    for (std::uint64_t at = ib; at < ib + size; at += kAMapSlotBytes) {
+        const std::uint64_t n = intervalOf(at);
+        ensureInterval(n);
+        const std::uint64_t slot = (at - amapOffset(n)) / kAMapSlotBytes;
+        std::uint8_t& byte = amaps_[n][slot / 8];
+        const std::uint8_t mask = static_cast<std::uint8_t>(0x80 >> (slot % 8));
+        if (((byte & mask) != 0) == allocated)
+            continue;
+        byte = static_cast<std::uint8_t>(allocated ? byte | mask : byte & ~mask);
+        amapFree_ = allocated ? amapFree_ - kAMapSlotBytes : amapFree_ + kAMapSlotBytes;
+        amapDirty_[n] = true;
+    }
+}
+
+std::uint64_t NdbWriter::reserve(std::uint64_t size, std::uint64_t align) {
+    std::uint64_t ib = alignUp(eof_, align);
+    for (;;) {
+        const std::uint64_t n = intervalOf(ib);
+        if (ib < mapPagesEnd(n))
+            ib = alignUp(mapPagesEnd(n), align);
+        if (ib + size > amapOffset(n + 1)) {
+            ib = amapOffset(n + 1);
+            continue;
+        }
+        ensureInterval(n);
+        break;
+    }
+    stage_.resize(ib + size - stageBase_, 0); // gaps and new map pages stay zero until commit
+    setAllocated(ib, size, true);
+    eof_ = ib + size;
+    return ib;
+}
+
+void NdbWriter::stage(std::uint64_t ib, std::span<const std::uint8_t> bytes) {
+    std::copy(bytes.begin(), bytes.end(), stage_.begin() + static_cast<long>(ib - stageBase_));
+}
+
+bool NdbWriter::flush(std::string& error) {
+    if (stage_.empty())
+        return true;
+    if (!writeAt(stageBase_, stage_, error))
+        return false;
+    stageBase_ += stage_.size();
+    stage_.clear();
+    return true;
+}
+
+std::uint64_t NdbWriter::nextBid(bool internal) {
+    const std::uint64_t bid = header_.bidNextB;
+    header_.bidNextB += kBidIncrement;
+    return internal ? bid | kBidInternalBit : bid;
+}
+
+std::uint64_t NdbWriter::storeBlock(std::uint64_t bid, std::span<const std::uint8_t> data,
+                                    bool encode) {
+    const std::size_t total = blockTotalSize(kFormat, data.size());
+    const std::uint64_t ib = reserve(total, kBlockAlignment);
+    std::span<std::uint8_t> block(stage_.data() + (ib - stageBase_), total);
+    std::copy(data.begin(), data.end(), block.begin());
+    if (encode)
+        encodeBlock(header_.crypt, block.first(data.size()), bid);
+    writeBlockTrailer(kFormat, block, data.size(), bid, ib);
+    blocks_.push_back({bidKey(bid), ib, static_cast<std::uint16_t>(data.size()), 1});
+    if (stage_.size() >= kStageFlushBytes) {
+        std::string ignored; // a failed write shows again at commit through the next flush
+        if (writeAt(stageBase_, stage_, ignored)) {
+            stageBase_ += stage_.size();
+            stage_.clear();
+        }
+    }
+    return bid;
+}
+
+std::uint64_t NdbWriter::writeExternalBlock(std::span<const std::uint8_t> data) {
+    return storeBlock(nextBid(false), data.first(std::min(data.size(), kMaxData)), true);
+}
+
+std::uint64_t NdbWriter::writeInternalBlock(std::span<const std::uint8_t> data) {
+    return storeBlock(nextBid(true), data, false);
+}
+
+std::uint64_t NdbWriter::writeData(std::span<const std::uint8_t> data) {
+    if (data.empty())
+        return 0;
+    if (data.size() <= kMaxData)
+        return writeExternalBlock(data);
+    std::vector<std::uint64_t> bids;
+    for (std::size_t at = 0; at < data.size(); at += kMaxData)
+        bids.push_back(writeExternalBlock(data.subspan(at, std::min(kMaxData, data.size() - at))));
+    return writeDataTree(bids, data.size());
+}
+
+std::uint64_t NdbWriter::writeDataTree(const std::vector<std::uint64_t>& blocks,
+                                       std::uint64_t total) {
+    if (blocks.empty())
+        return 0;
+    if (blocks.size() == 1)
+        return blocks[0];
+    auto treeBlock = [&](std::uint8_t level, std::span<const std::uint64_t> bids,
+                         std::uint64_t bytes) {
+        std::vector<std::uint8_t> b(kDataTreeHeaderSize + 8 * bids.size());
+        b[0] = kBlockTypeData;
+        b[1] = level;
+        storeLe16(&b[2], static_cast<std::uint16_t>(bids.size()));
+        storeLe32(&b[4], static_cast<std::uint32_t>(bytes));
+        for (std::size_t i = 0; i < bids.size(); ++i)
+            storeLe64(&b[8 + 8 * i], bids[i]);
+        return writeInternalBlock(b);
+    };
+    if (blocks.size() <= kTreeFanout)
+        return treeBlock(1, blocks, total);
+    std::vector<std::uint64_t> xblocks;
+    for (std::size_t at = 0; at < blocks.size(); at += kTreeFanout) {
+        const std::size_t count = std::min(kTreeFanout, blocks.size() - at);
+        std::uint64_t bytes = 0;
+        for (std::size_t i = at; i < at + count; ++i)
+            bytes += findBlock(blocks[i])->cb;
+        xblocks.push_back(treeBlock(1, std::span(blocks).subspan(at, count), bytes));
+    }
+    return treeBlock(2, xblocks, total);
+}
+
+std::uint64_t NdbWriter::writeSubnodeTree(const std::vector<SubnodeEntry>& entries) {
+    if (entries.empty())
+        return 0;
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> leaves; // first nid, SLBLOCK bid
+    for (std::size_t at = 0; at < entries.size(); at += kSlFanout) {
+        const std::size_t count = std::min(kSlFanout, entries.size() - at);
+        std::vector<std::uint8_t> b(8 + 24 * count, 0);
+        b[0] = kBlockTypeSubnode;
+        b[1] = 0;
+        storeLe16(&b[2], static_cast<std::uint16_t>(count));
+        for (std::size_t i = 0; i < count; ++i) {
+            const SubnodeEntry& e = entries[at + i];
+            storeLe64(&b[8 + 24 * i], e.nid);
+            storeLe64(&b[16 + 24 * i], e.bidData);
+            storeLe64(&b[24 + 24 * i], e.bidSub);
+        }
+        leaves.emplace_back(entries[at].nid, writeInternalBlock(b));
+    }
+    if (leaves.size() == 1)
+        return leaves[0].second;
+    std::vector<std::uint8_t> b(8 + 16 * std::min(leaves.size(), kSiFanout), 0);
+    b[0] = kBlockTypeSubnode;
+    b[1] = 1;
+    storeLe16(&b[2], static_cast<std::uint16_t>(std::min(leaves.size(), kSiFanout)));
+    for (std::size_t i = 0; i < leaves.size() && i < kSiFanout; ++i) {
+        storeLe64(&b[8 + 16 * i], leaves[i].first);
+        storeLe64(&b[16 + 16 * i], leaves[i].second);
+    }
+    return writeInternalBlock(b);
+}
+
+NdbWriter::BlockInfo* NdbWriter::findBlock(std::uint64_t bid) {
+    const std::uint64_t key = bidKey(bid);
+    auto it = std::lower_bound(blocks_.begin(), blocks_.end(), key,
+                               [](const BlockInfo& b, std::uint64_t k) { return b.bid < k; });
+    if (it == blocks_.end() || it->bid != key || it->refs == 0)
+        return nullptr;
+    return &*it;
+}
+
+void NdbWriter::addReference(std::uint64_t bid) {
+    if (BlockInfo* b = findBlock(bid))
+        ++b->refs;
+}
+
+std::vector<std::uint8_t> NdbWriter::readBlock(std::uint64_t bid) {
+    BlockInfo* b = findBlock(bid);
+    if (!b)
+        return {};
+    std::vector<std::uint8_t> data(b->cb);
+    if (b->ib >= stageBase_) {
+        std::copy_n(stage_.begin() + static_cast<long>(b->ib - stageBase_), b->cb, data.begin());
+    } else if (!readAt(b->ib, data)) {
+        return {};
+    }
+    if (!bidIsInternal(bid))
+        decodeBlock(header_.crypt, data, bid);
+    return data;
+}
+
+std::vector<std::uint64_t> NdbWriter::childrenOf(std::uint64_t bid) {
+    std::vector<std::uint64_t> out;
+    if (!bidIsInternal(bid))
+        return out;
+    const std::vector<std::uint8_t> b = readBlock(bid);
+    if (b.size() < 8)
+        return out;
+    const std::size_t cEnt = loadLe16(&b[2]);
+    if (b[0] == kBlockTypeData) {
+        for (std::size_t i = 0; i < cEnt && 8 + 8 * i + 8 <= b.size(); ++i)
+            out.push_back(loadLe64(&b[8 + 8 * i]));
+    } else if (b[0] == kBlockTypeSubnode && b[1] == 0) {
+        for (std::size_t i = 0; i < cEnt && 8 + 24 * i + 24 <= b.size(); ++i) {
+            out.push_back(loadLe64(&b[16 + 24 * i]));
+            if (const std::uint64_t sub = loadLe64(&b[24 + 24 * i]))
+                out.push_back(sub);
+        }
+    } else if (b[0] == kBlockTypeSubnode) {
+        for (std::size_t i = 0; i < cEnt && 8 + 16 * i + 16 <= b.size(); ++i)
+            out.push_back(loadLe64(&b[16 + 16 * i]));
+    }
+    return out;
+}
+
+void NdbWriter::release(std::uint64_t bid) {
+    BlockInfo* b = findBlock(bid);
+    if (!b || --b->refs > 0)
+        return;
+    const std::uint64_t ib = b->ib;
+    const std::uint64_t size = blockTotalSize(kFormat, b->cb);
+    ++b->refs; // still readable while its children are released
+    const std::vector<std::uint64_t> children = childrenOf(bid);
+    findBlock(bid)->refs = 0;
+    ++freedBlocks_;
+    pendingFree_.emplace_back(ib, size);
+    for (std::uint64_t child : children)
+        release(child);
+}
+
+std::uint64_t NdbWriter::storedSize(std::uint64_t bid) {
+    BlockInfo* b = findBlock(bid);
+    if (!b)
+        return 0;
+    std::uint64_t total = blockTotalSize(kFormat, b->cb);
+    for (std::uint64_t child : childrenOf(bid))
+        total += storedSize(child);
+    return total;
+}
+
+std::vector<std::uint8_t> NdbWriter::readData(std::uint64_t bid) {
+    if (!bidIsInternal(bid))
+        return readBlock(bid);
+    std::vector<std::uint8_t> out;
+    for (std::uint64_t child : childrenOf(bid)) {
+        std::vector<std::uint8_t> part = readData(child);
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
+}
+
+std::vector<SubnodeEntry> NdbWriter::readSubnodes(std::uint64_t bid) {
+    std::vector<SubnodeEntry> out;
+    const std::vector<std::uint8_t> b = readBlock(bid);
+    if (b.size() < 8 || b[0] != kBlockTypeSubnode)
+        return out;
+    const std::size_t cEnt = loadLe16(&b[2]);
+    if (b[1] == 0) {
+        for (std::size_t i = 0; i < cEnt && 8 + 24 * i + 24 <= b.size(); ++i)
+            out.push_back({static_cast<std::uint32_t>(loadLe64(&b[8 + 24 * i])),
+                           loadLe64(&b[16 + 24 * i]), loadLe64(&b[24 + 24 * i])});
+    } else {
+        for (std::size_t i = 0; i < cEnt && 8 + 16 * i + 16 <= b.size(); ++i) {
+            std::vector<SubnodeEntry> part = readSubnodes(loadLe64(&b[16 + 16 * i]));
+            out.insert(out.end(), part.begin(), part.end());
+        }
+    }
+    return out;
+}
+
+void NdbWriter::putNode(const NodeEntry& node) {
+    auto it = nodes_.find(node.nid);
+    if (it != nodes_.end()) {
+        const NodeEntry old = it->second;
+        it->second = node;
+        if (old.bidData)
+            release(old.bidData);
+        if (old.bidSub)
+            release(old.bidSub);
+        return;
+    }
+    nodes_.emplace(node.nid, node);
+}
+
+const NodeEntry* NdbWriter::findNode(std::uint32_t nid) const {
+    auto it = nodes_.find(nid);
+    return it == nodes_.end() ? nullptr : &it->second;
+}
+
+std::uint32_t NdbWriter::allocateNid(std::uint32_t type) {
+    return makeNid(type, header_.rgnid[type & 0x1F]++);
+}
+
+void NdbWriter::compactBlocks() {
+    if (freedBlocks_ == 0)
+        return;
+    std::erase_if(blocks_, [](const BlockInfo& b) { return b.refs == 0; });
+    freedBlocks_ = 0;
+}
+
+Bref NdbWriter::writeBTree(bool nodeTree) {
+    const std::size_t leafSize = nodeTree ? nbtEntrySize(kFormat) : bbtEntrySize(kFormat);
+    const std::size_t info = btPageInfoOffset(kFormat);
+    struct Child {
+        std::uint64_t key;
+        Bref bref;
+    };
+    auto writePage = [&](const std::vector<std::uint8_t>& entries, std::size_t count,
+                         std::size_t entrySize, std::uint8_t level) {
+        std::array<std::uint8_t, kPageSize> page{};
+        std::copy(entries.begin(), entries.end(), page.begin());
+        page[info] = static_cast<std::uint8_t>(count);
+        page[info + 1] = static_cast<std::uint8_t>(btMaxEntries(kFormat, entrySize));
+        page[info + 2] = static_cast<std::uint8_t>(entrySize);
+        page[info + 3] = level;
+        const std::uint64_t ib = reserve(kPageSize, kPageSize);
+        const std::uint64_t bid = header_.bidNextP;
+        header_.bidNextP += kBidIncrement;
+        writePageTrailer(kFormat, page, nodeTree ? PageType::NBT : PageType::BBT, bid, ib);
+        stage(ib, page);
+        oldBTreePages_.emplace_back(ib, kPageSize);
+        return Bref{bid, ib};
+    };
+
+    // Leaves.
+    std::vector<Child> level;
+    const std::size_t perLeaf = btMaxEntries(kFormat, leafSize);
+    std::vector<std::uint8_t> entries;
+    std::size_t count = 0;
+    std::uint64_t firstKey = 0;
+    auto closeLeaf = [&]() {
+        if (count == 0 && !level.empty())
+            return;
+        level.push_back({firstKey, writePage(entries, count, leafSize, 0)});
+        entries.clear();
+        count = 0;
+    };
+    auto addEntry = [&](std::uint64_t key, const std::uint8_t* bytes) {
+        if (count == perLeaf)
+            closeLeaf();
+        if (count == 0)
+            firstKey = key;
+        entries.insert(entries.end(), bytes, bytes + leafSize);
+        ++count;
+    };
+    std::array<std::uint8_t, 32> e{};
+    if (nodeTree) {
+        for (const auto& [nid, n] : nodes_) {
+            e.fill(0);
+            storeLe64(&e[0], n.nid);
+            storeLe64(&e[8], n.bidData);
+            storeLe64(&e[16], n.bidSub);
+            storeLe32(&e[24], n.nidParent);
+            addEntry(n.nid, e.data());
+        }
+    } else {
+        for (const BlockInfo& b : blocks_) {
+            if (b.refs == 0)
+                continue;
+            e.fill(0);
+            storeLe64(&e[0], b.bid);
+            storeLe64(&e[8], b.ib);
+            storeLe16(&e[16], b.cb);
+            storeLe16(&e[18],
+                      static_cast<std::uint16_t>(std::min<std::uint32_t>(b.refs + 1, 0xFFFF)));
+            addEntry(b.bid, e.data());
+        }
+    }
+    closeLeaf();
+
+    // Intermediate levels until one page holds everything.
+    const std::size_t perIndex = btMaxEntries(kFormat, btEntrySize(kFormat));
+    std::uint8_t depth = 0;
+    while (level.size() > 1) {
+        ++depth;
+        std::vector<Child> upper;
+        for (std::size_t at = 0; at < level.size(); at += perIndex) {
+            const std::size_t n = std::min(perIndex, level.size() - at);
+            std::vector<std::uint8_t> bytes(n * btEntrySize(kFormat), 0);
+            for (std::size_t i = 0; i < n; ++i) {
+                storeLe64(&bytes[24 * i], level[at + i].key);
+                storeLe64(&bytes[24 * i + 8], level[at + i].bref.bid);
+                storeLe64(&bytes[24 * i + 16], level[at + i].bref.ib);
+            }
+            upper.push_back({level[at].key, writePage(bytes, n, btEntrySize(kFormat), depth)});
+        }
+        level = std::move(upper);
+    }
+    return level.front().bref;
+}
+
+bool NdbWriter::writeHeader(std::string& error) {
+    pst::writeHeader(header_, headerBytes_);
+    if (!writeAt(0, std::span(headerBytes_).first(kUnicodeHeader.size), error))
+        return false;
+    if (::fdatasync(fd_) != 0) {
+        error = errnoText("cannot flush the PST file");
+        return false;
+    }
+    return true;
+}
+
+bool NdbWriter::commit(std::string& error) {
+    // Space the committed state uses (replaced blocks, the previous B-tree pages) becomes free in
+    // the new state; it is never written again before this commit's header is out.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> freeing = std::move(pendingFree_);
+    pendingFree_.clear();
+    freeing.insert(freeing.end(), oldBTreePages_.begin(), oldBTreePages_.end());
+    oldBTreePages_.clear();
+    compactBlocks();
+
+    const Bref bbt = writeBTree(false);
+    const Bref nbt = writeBTree(true);
+    for (const auto& [ib, size] : freeing)
+        setAllocated(ib, size, false);
+
+    const bool firstCommit = header_.ibFileEof == 0;
+    // 1. The data and the new B-trees, all in space the committed state does not use.
+    if (firstCommit) {
+        // Nothing is committed yet: the header area is part of the staged bytes.
+        header_.fAMapValid = kAMapInvalid;
+        pst::writeHeader(header_, headerBytes_);
+        std::copy_n(headerBytes_.begin(), kUnicodeHeader.size, stage_.begin());
+    }
+    if (!flush(error))
+        return false;
+    // 2. Maps flagged invalid before they change.
+    header_.fAMapValid = kAMapInvalid;
+    if (!firstCommit && !writeHeader(error))
+        return false;
+    // 3. The map pages of every interval that changed.
+    std::array<std::uint8_t, kPageSize> page{};
+    for (std::uint64_t n = 0; n < amaps_.size(); ++n) {
+        if (!amapDirty_[n])
+            continue;
+        const MapPages pages = mapPagesOfInterval(n);
+        for (std::size_t i = 0; i < pages.count; ++i) {
+            const auto [type, ib] = pages.pages[i];
+            page.fill(0);
+            if (type == PageType::AMap)
+                std::copy(amaps_[n].begin(), amaps_[n].end(), page.begin());
+            else if (type == PageType::PMap)
+                std::fill_n(page.begin(), kMapBitmapBytes, 0xFF); // deprecated: all pages taken
+            writePageTrailer(kFormat, page, type, ib, ib);
+            if (!writeAt(ib, page, error))
+                return false;
+        }
+        amapDirty_[n] = false;
+    }
+    const std::uint64_t fileEof = amapOffset(amaps_.size());
+    if (::ftruncate(fd_, static_cast<off_t>(fileEof)) != 0) {
+        error = errnoText("cannot extend the PST file");
+        return false;
+    }
+    // 4. The commit point: the header naming the new B-trees, maps valid.
+    header_.nbt = nbt;
+    header_.bbt = bbt;
+    header_.ibFileEof = fileEof;
+    header_.ibAMapLast = amapOffset(amaps_.size() - 1);
+    header_.cbAMapFree = amapFree_;
+    header_.cbPMapFree = 0;
+    header_.fAMapValid = kAMapValid2;
+    ++header_.dwUnique;
+    if (::fdatasync(fd_) != 0) {
+        error = errnoText("cannot flush the PST file");
+        return false;
+    }
+    if (!writeHeader(error))
+        return false;
+    // Appending resumes where it stopped: the rest of the last interval is free in the committed
+    // state, so writing there cannot touch anything that state references.
+    committedEof_ = eof_;
+    return true;
+}
+
+} // namespace parvelle::pst

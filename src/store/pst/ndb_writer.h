@@ -1,0 +1,150 @@
+#pragma once
+// The node database of a Unicode PST file as a writer sees it: blocks appended to the file, the
+// node and block B-trees kept in memory and written out whole at each commit, and the allocation
+// maps kept in step.
+//
+// Crash safety: new blocks and B-tree pages only ever go to space past the end of the file as the
+// last header describes it, so nothing the committed state references is overwritten. A commit
+// writes the data, marks the allocation maps invalid in the header, rewrites the map pages,
+// and then writes the header that points to the new B-trees with the maps marked valid again.
+// The header write is the commit point: a process killed at any moment leaves the last committed
+// state readable (at worst with the maps flagged for rebuilding).
+#include "store/pst/format.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace parvelle::pst {
+
+struct NodeEntry {
+    std::uint32_t nid = 0;
+    std::uint64_t bidData = 0;
+    std::uint64_t bidSub = 0;
+    std::uint32_t nidParent = 0;
+};
+
+// One entry of a subnode tree (SLENTRY).
+struct SubnodeEntry {
+    std::uint32_t nid = 0;
+    std::uint64_t bidData = 0;
+    std::uint64_t bidSub = 0;
+};
+
+class NdbWriter {
+public:
+    ~NdbWriter();
+    NdbWriter(const NdbWriter&) = delete;
+    NdbWriter& operator=(const NdbWriter&) = delete;
+
+    // Creates an empty database at `path` (which must not be in use). On failure returns null and
+    // fills `error`.
+    static std::unique_ptr<NdbWriter> create(const std::string& path, std::string& error);
+    // True when another process holds the write lock on an existing file at `path`.
+    static bool lockedByAnotherProcess(const std::string& path);
+    // Opens an existing Unicode PST for appending: loads its B-trees and allocation maps.
+    static std::unique_ptr<NdbWriter> open(const std::string& path, std::string& error);
+
+    // --- blocks -------------------------------------------------------------------------
+    // Writes one external block (at most maxBlockDataSize bytes, encoded on write) and returns its
+    // id with one reference.
+    std::uint64_t writeExternalBlock(std::span<const std::uint8_t> data);
+    // Writes a node's data stream: one block, or data blocks under XBLOCK/XXBLOCK. Returns 0 for
+    // empty data.
+    std::uint64_t writeData(std::span<const std::uint8_t> data);
+    // Builds the data tree over already written external blocks (their references pass to the
+    // tree). Returns the single block itself when there is only one.
+    std::uint64_t writeDataTree(const std::vector<std::uint64_t>& blocks, std::uint64_t total);
+    // Writes a subnode tree (SLBLOCK, or SIBLOCK over several) for entries sorted by nid; the
+    // entries' block references pass to the tree. Returns 0 when there are no entries.
+    std::uint64_t writeSubnodeTree(const std::vector<SubnodeEntry>& entries);
+
+    void addReference(std::uint64_t bid);
+    // Drops one reference; a block without references is freed, and an internal block drops
+    // its references to the blocks it lists.
+    void release(std::uint64_t bid);
+    // Bytes the block and everything under it occupy in the file (for message sizes).
+    std::uint64_t storedSize(std::uint64_t bid);
+    // Reads a block's data (decoded for external blocks). Empty on a bad id or I/O error.
+    std::vector<std::uint8_t> readBlock(std::uint64_t bid);
+    // Reads a node's whole data stream by following its data tree.
+    std::vector<std::uint8_t> readData(std::uint64_t bid);
+    // Reads the entries of a subnode tree.
+    std::vector<SubnodeEntry> readSubnodes(std::uint64_t bid);
+
+    // --- nodes --------------------------------------------------------------------------
+    // Adds or replaces a node; the entry's references pass to the node and those of a replaced
+    // entry are released.
+    void putNode(const NodeEntry& node);
+    const NodeEntry* findNode(std::uint32_t nid) const;
+    const std::map<std::uint32_t, NodeEntry>& nodes() const { return nodes_; }
+    // A fresh node id of the given type from the header's counters.
+    std::uint32_t allocateNid(std::uint32_t type);
+
+    // --- commit -------------------------------------------------------------------------
+    // Makes everything written so far durable (see the header comment). False with `error` on an
+    // I/O failure; the file then still holds the previous commit.
+    bool commit(std::string& error);
+    // Bytes of data appended since the last commit.
+    std::uint64_t uncommittedBytes() const { return eof_ - committedEof_; }
+    std::uint64_t fileSize() const { return eof_; }
+    const std::string& path() const { return path_; }
+    // The descriptor, for the store's rename-at-close; the lock stays with it.
+    int fd() const { return fd_; }
+
+private:
+    NdbWriter() = default;
+    struct BlockInfo {
+        std::uint64_t bid = 0;
+        std::uint64_t ib = 0;
+        std::uint16_t cb = 0;
+        std::uint32_t refs = 0;
+    };
+
+    bool initNew(std::string& error);
+    bool load(std::string& error);
+    BlockInfo* findBlock(std::uint64_t bid);
+    std::uint64_t nextBid(bool internal);
+    // Reserves `size` bytes (a multiple of 64) aligned to `align` in appended space, growing the
+    // file and its map pages as needed, and marks them allocated.
+    std::uint64_t reserve(std::uint64_t size, std::uint64_t align);
+    void ensureInterval(std::uint64_t n);
+    void setAllocated(std::uint64_t ib, std::uint64_t size, bool allocated);
+    void stage(std::uint64_t ib, std::span<const std::uint8_t> bytes);
+    bool flush(std::string& error);
+    bool writeAt(std::uint64_t ib, std::span<const std::uint8_t> bytes, std::string& error);
+    bool readAt(std::uint64_t ib, std::span<std::uint8_t> bytes);
+    std::uint64_t writeInternalBlock(std::span<const std::uint8_t> data);
+    std::uint64_t storeBlock(std::uint64_t bid, std::span<const std::uint8_t> data, bool encode);
+    Bref writeBTree(bool nodeTree);
+    std::vector<std::uint64_t> childrenOf(std::uint64_t bid);
+    bool writeHeader(std::string& error);
+    void compactBlocks();
+
+    std::string path_;
+    int fd_ = -1;
+    Header header_;
+    std::vector<std::uint8_t> headerBytes_;
+    std::map<std::uint32_t, NodeEntry> nodes_;
+    std::vector<BlockInfo> blocks_; // sorted by bid (new ids only grow)
+    std::size_t freedBlocks_ = 0;
+    // Allocation maps: one 496-byte bitmap per interval, with the intervals changed since the
+    // last commit.
+    std::vector<std::array<std::uint8_t, kMapBitmapBytes>> amaps_;
+    std::vector<bool> amapDirty_;
+    std::uint64_t amapFree_ = 0;
+    std::uint64_t eof_ = 0;          // next free byte of appended space
+    std::uint64_t committedEof_ = 0; // eof_ at the last commit
+    // Staged appended bytes not yet written: [stageBase_, stageBase_ + stage_.size()).
+    std::uint64_t stageBase_ = 0;
+    std::vector<std::uint8_t> stage_;
+    // Space to free at the next commit (blocks and B-tree pages the committed state may still use).
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> pendingFree_;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> oldBTreePages_;
+};
+
+} // namespace parvelle::pst

@@ -1,0 +1,630 @@
+#include "store/pst/pst_store.h"
+
+#include "platform/text.h"
+#include "store/mapi/derived_properties.h"
+#include "store/mapi/tags.h"
+#include "store/pst/ltp_writer.h"
+#include "store/pst/ndb_writer.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace parvelle::pst {
+
+namespace {
+
+using mapi::PropValue;
+namespace tags = mapi::tags;
+
+// Well-known folders and objects of a new store, with the node ids Outlook gives them.
+constexpr std::uint32_t kNidIpmSubtree = 0x8022;   // "Top of Personal Folders"
+constexpr std::uint32_t kNidSearchRoot = 0x8042;   // finder ("Search Root")
+constexpr std::uint32_t kNidDeletedItems = 0x8062; // wastebasket
+constexpr std::uint32_t kNidSpamFolder = 0x2223;   // "SPAM Search Folder 2"
+constexpr std::uint32_t kFirstUserFolderIndex = 0x404;
+
+// Column sets of the tables, as Outlook's templates define them (row id and version are added
+// by TableBuilder).
+const std::vector<std::uint32_t> kHierarchyColumns{0x0E300102, 0x0E330014, 0x0E340102, 0x0E380003,
+                                                   0x3001001F, 0x36020003, 0x36030003, 0x360A000B,
+                                                   0x3613001F, 0x66350003, 0x66360003};
+const std::vector<std::uint32_t> kContentsColumns{
+    0x00170003, 0x001A001F, 0x00360003, 0x0037001F, 0x00390040, 0x0042001F, 0x0057000B,
+    0x0058000B, 0x0070001F, 0x00710102, 0x0E03001F, 0x0E04001F, 0x0E060040, 0x0E070003,
+    0x0E080003, 0x0E170003, 0x0E300102, 0x0E330014, 0x0E340102, 0x0E380003, 0x0E3C0102,
+    0x0E3D0102, 0x10970003, 0x30080040, 0x65C60003};
+const std::vector<std::uint32_t> kAssocContentsColumns{
+    0x001A001F, 0x0E070003, 0x0E170003, 0x3001001F, 0x6800001F, 0x6803000B, 0x68051003,
+    0x682F001F, 0x70030003, 0x70040102, 0x70050102, 0x7006001F, 0x70070003};
+const std::vector<std::uint32_t> kSearchContentsColumns{
+    0x00170003, 0x001A001F, 0x00360003, 0x0037001F, 0x0042001F, 0x0057000B,
+    0x0058000B, 0x0E03001F, 0x0E04001F, 0x0E05001F, 0x0E060040, 0x0E070003,
+    0x0E080003, 0x0E170003, 0x0E2A000B, 0x30080040, 0x67F10003};
+const std::vector<std::uint32_t> kAttachmentColumns{0x0E200003, 0x3704001F, 0x37050003, 0x370B0003};
+const std::vector<std::uint32_t> kRecipientColumns{0x0C150003, 0x0E0F000B, 0x0FF90102, 0x0FFE0003,
+                                                   0x0FFF0102, 0x3001001F, 0x3002001F, 0x3003001F,
+                                                   0x300B0102, 0x39000003, 0x39FF001F, 0x3A40000B};
+
+constexpr std::uint32_t kTagAttachDataObject = 0x3701000D;
+constexpr std::uint32_t kTagAttachDataBinary = 0x37010102;
+constexpr std::uint64_t kMaxAttachmentBytes = 0xFFFFFFFFull; // sizes are 32-bit in the format
+
+std::uint32_t tableNid(std::uint32_t folderNid, std::uint32_t type) {
+    return makeNid(type, nidIndex(folderNid));
+}
+
+std::uint64_t nodeContentSize(const NodeContent& c) {
+    std::uint64_t total = 0;
+    for (const Bytes& b : c.heapBlocks)
+        total += blockTotalSize(Format::Unicode, b.size());
+    if (c.heapBlocks.size() > 1)
+        total += blockTotalSize(Format::Unicode, kDataTreeHeaderSize + 8 * c.heapBlocks.size());
+    return total;
+}
+
+void writeNode(NdbWriter& ndb, std::uint32_t nid, std::uint32_t parent, const NodeContent& c) {
+    const auto [data, sub] = writeNodeContent(ndb, c);
+    ndb.putNode({nid, data, sub, parent});
+}
+
+void writeTable(NdbWriter& ndb, std::uint32_t nid, const TableBuilder& table) {
+    SubnodeIds ids;
+    writeNode(ndb, nid, 0, table.build(ndb, ids));
+}
+
+void writePropertyNode(NdbWriter& ndb, std::uint32_t nid, std::uint32_t parent,
+                       PropertyContextBuilder& pc) {
+    SubnodeIds ids;
+    std::vector<SubnodeEntry> subnodes;
+    pc.spill(ndb, ids, subnodes);
+    writeNode(ndb, nid, parent, pc.build(std::move(subnodes)));
+}
+
+std::vector<std::uint32_t> withTagsOf(std::vector<std::uint32_t> columns,
+                                      const std::vector<std::map<std::uint32_t, PropValue>>& rows,
+                                      std::uint32_t skip = 0) {
+    for (const auto& row : rows)
+        for (const auto& [tag, value] : row)
+            if (tag != skip)
+                columns.push_back(tag);
+    return columns;
+}
+
+} // namespace
+
+struct PstStore::Folder {
+    FolderInfo info;
+    FolderId parent = 0;
+    TableBuilder hierarchy{kHierarchyColumns};
+    TableBuilder contents{kContentsColumns};
+    TableBuilder assoc{kAssocContentsColumns};
+    std::map<std::uint32_t, PropValue> extraProps;
+    bool dirty = true;
+};
+
+PstStore::PstStore() = default;
+PstStore::~PstStore() {
+    if (!closed_ && ndb_) {
+        std::string ignored;
+        commit(ignored); // keep what was added; a created file keeps its temporary name
+    }
+}
+
+std::unique_ptr<PstStore> PstStore::create(const std::string& path, const Options& options,
+                                           std::string& error) {
+    std::unique_ptr<PstStore> store(new PstStore());
+    store->finalPath_ = path;
+    const std::string temporary = path + ".partial";
+    for (const std::string& p : {path, temporary}) {
+        if (NdbWriter::lockedByAnotherProcess(p)) {
+            error = "the PST file " + p + " is being written by another process";
+            return nullptr;
+        }
+    }
+    ::unlink(temporary.c_str()); // a leftover of an earlier run that died
+    store->ndb_ = NdbWriter::create(temporary, error);
+    if (!store->ndb_)
+        return nullptr;
+    store->renameOnClose_ = true;
+    if (!store->initNew(options, error) || !store->commit(error)) {
+        store->closed_ = true;
+        ::unlink(temporary.c_str());
+        return nullptr;
+    }
+    return store;
+}
+
+const FolderInfo* PstStore::folder(FolderId id) const {
+    auto it = folders_.find(id);
+    return it == folders_.end() ? nullptr : &it->second->info;
+}
+
+std::optional<FolderId> PstStore::findSubfolder(FolderId parent, std::string_view name) const {
+    const FolderInfo* p = folder(parent);
+    if (!p)
+        return std::nullopt;
+    for (FolderId child : p->children) {
+        const FolderInfo* c = folder(child);
+        if (c && c->name == name)
+            return child;
+    }
+    return std::nullopt;
+}
+
+PstStore::Folder& PstStore::newFolder(std::uint32_t nid, FolderId parent, const std::string& name,
+                                      const std::string& containerClass) {
+    auto f = std::make_unique<Folder>();
+    f->info.id = nid;
+    f->info.name = name;
+    f->info.containerClass = containerClass;
+    f->parent = parent;
+    Folder& ref = *f;
+    folders_[nid] = std::move(f);
+    if (parent != nid) {
+        if (auto it = folders_.find(parent); it != folders_.end())
+            it->second->info.children.push_back(nid);
+    }
+    markFolderChanged(ref);
+    return ref;
+}
+
+void PstStore::markFolderChanged(Folder& f) {
+    f.dirty = true;
+    if (f.parent == f.info.id)
+        return;
+    auto it = folders_.find(f.parent);
+    if (it == folders_.end())
+        return;
+    Folder& parent = *it->second;
+    std::map<std::uint32_t, PropValue> row{
+        {tags::kDisplayName, PropValue::unicode(f.info.name)},
+        {tags::kContentCount, PropValue::i4(f.info.contentCount)},
+        {tags::kContentUnreadCount, PropValue::i4(f.info.unreadCount)},
+        {tags::kSubfolders, PropValue::boolean(!f.info.children.empty())},
+        {0x66350003, PropValue::i4(0)},
+        {0x66360003, PropValue::i4(0)}};
+    if (!f.info.containerClass.empty())
+        row[tags::kContainerClass] = PropValue::unicode(f.info.containerClass);
+    parent.hierarchy.setRow(f.info.id, row);
+    parent.dirty = true;
+}
+
+bool PstStore::initNew(const Options& options, std::string& error) {
+    displayName_ = options.displayName;
+    commitEvery_ = std::max<std::size_t>(options.commitEvery, 1);
+    if (!options.password.empty()) {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(options.password.data());
+        passwordCrc_ = computeCrc(std::span(p, options.password.size()));
+    }
+    storeUid_ = mapi::Guid::random().bytes();
+    // Folder node ids below the first user folder are the well-known ones.
+    while (nidIndex(ndb_->allocateNid(kNidTypeNormalFolder)) + 1 < kFirstUserFolderIndex) {
+    }
+
+    newFolder(kNidRootFolder, kNidRootFolder, "", "");
+    Folder& top = newFolder(kNidIpmSubtree, kNidRootFolder, "Top of Personal Folders", "");
+    top.extraProps[0x36DA0102] = PropValue::binary({0x01, 0x04, 0x00, 0x00, 0x10, 0x00});
+    newFolder(kNidSearchRoot, kNidRootFolder, "Search Root", "");
+    Folder& deleted = newFolder(kNidDeletedItems, kNidIpmSubtree, "Deleted Items", "IPF.Note");
+    deleted.extraProps[tags::kComment] = PropValue::unicode("Deleted Items folder");
+    ipmSubtree_ = kNidIpmSubtree;
+
+    // Outlook never leaves the name-to-id map empty, and some readers refuse a map whose streams
+    // are missing: start it with the common names every new store carries.
+    for (std::uint32_t lid : {0x8502u, 0x8503u, 0x850Eu, 0x8516u, 0x8517u, 0x8552u, 0x8554u})
+        nameMap_.idFor({mapi::psets::kCommon, lid});
+    nameMap_.idFor({mapi::psets::kPublicStrings, std::string("Keywords")});
+
+    writeFixedNodes();
+    storeDirty_ = true;
+    nameMapWritten_ = static_cast<std::size_t>(-1);
+    (void)error;
+    return true;
+}
+
+void PstStore::writeFixedNodes() {
+    NdbWriter& ndb = *ndb_;
+    // Templates of the tables every new folder and message gets.
+    writeTable(ndb, kNidHierarchyTableTemplate, TableBuilder(kHierarchyColumns));
+    writeTable(ndb, kNidContentsTableTemplate, TableBuilder(kContentsColumns));
+    writeTable(ndb, kNidAssocContentsTableTemplate, TableBuilder(kAssocContentsColumns));
+    writeTable(ndb, kNidSearchContentsTableTemplate, TableBuilder(kSearchContentsColumns));
+    writeTable(ndb, kNidAttachmentTable, TableBuilder(kAttachmentColumns));
+    writeTable(ndb, kNidRecipientTable, TableBuilder(kRecipientColumns));
+    writeTable(ndb, 0x62B, TableBuilder({0x001A001F, 0x66050003})); // receive folders
+    writeTable(ndb, 0x64C,
+               TableBuilder({0x000F0040, 0x00390040, 0x0E070003, 0x0E100003, 0x0E140003, 0x0E29001F,
+                             0x0EA20003, 0x67F10003}));
+    writeTable(ndb, kNidSearchTableIndexTemplate,
+               TableBuilder({0x0E330014, 0x0E370102, 0x0E380003}));
+    writeTable(ndb, 0x6D7,
+               TableBuilder({0x001A001F, 0x0E300102, 0x0E310102, 0x0E330014, 0x0E340102, 0x0E380003,
+                             0x0E3E0102}));
+    writeTable(ndb, 0x6F8, TableBuilder({0x0E330014, 0x30070040}));
+
+    // Search bookkeeping: empty queues, the activity list naming the spam folder, and the
+    // gatherer descriptor as a new store starts it.
+    for (std::uint32_t nid : {kNidSearchManagementQueue, kNidSearchDomainObject,
+                              kNidSearchGathererQueue, kNidSearchGathererFolderQueue})
+        ndb.putNode({nid, 0, 0, 0});
+    Bytes activity(4);
+    storeLe32(activity.data(), kNidSpamFolder);
+    ndb.putNode({kNidSearchActivityList, ndb.writeData(activity), 0, 0});
+    Bytes descriptor(88, 0);
+    descriptor[16] = 1;
+    descriptor[24] = 1;
+    descriptor[28] = 1;
+    ndb.putNode({kNidSearchGathererDescriptor, ndb.writeData(descriptor), 0, 0});
+
+    // The spam search folder with its update queue, criteria and contents table.
+    PropertyContextBuilder spam;
+    spam.add(tags::kDisplayName, PropValue::unicode("SPAM Search Folder 2"));
+    spam.add(tags::kContentCount, PropValue::i4(0));
+    spam.add(tags::kContentUnreadCount, PropValue::i4(0));
+    spam.add(tags::kSubfolders, PropValue::boolean(false));
+    writePropertyNode(ndb, kNidSpamFolder, kNidRootFolder, spam);
+    ndb.putNode({tableNid(kNidSpamFolder, kNidTypeSearchUpdateQueue), 0, 0, 0});
+    PropertyContextBuilder criteria;
+    criteria.add(0x660B0003, PropValue::i4(0));
+    writePropertyNode(ndb, tableNid(kNidSpamFolder, kNidTypeSearchCriteriaObject), 0, criteria);
+    writeTable(ndb, tableNid(kNidSpamFolder, kNidTypeSearchContentsTable),
+               TableBuilder(kSearchContentsColumns));
+    Folder& root = *folders_[kNidRootFolder];
+    root.hierarchy.setRow(kNidSpamFolder,
+                          {{tags::kDisplayName, PropValue::unicode("SPAM Search Folder 2")},
+                           {tags::kContentCount, PropValue::i4(0)},
+                           {tags::kContentUnreadCount, PropValue::i4(0)},
+                           {tags::kSubfolders, PropValue::boolean(false)}});
+}
+
+void PstStore::writeStoreObject() {
+    auto entryId = [&](std::uint32_t nid) {
+        mapi::Binary id(4, 0);
+        id.insert(id.end(), storeUid_.begin(), storeUid_.end());
+        for (int i = 0; i < 4; ++i)
+            id.push_back(static_cast<std::uint8_t>(nid >> (8 * i)));
+        return id;
+    };
+    PropertyContextBuilder pc;
+    pc.add(tags::kRecordKey, PropValue::binary(mapi::Binary(storeUid_.begin(), storeUid_.end())));
+    pc.add(tags::kDisplayName, PropValue::unicode(displayName_));
+    pc.add(0x35DF0003, PropValue::i4(0x89));                          // PidTagValidFolderMask
+    pc.add(0x35E00102, PropValue::binary(entryId(kNidIpmSubtree)));   // PidTagIpmSubtreeEntryId
+    pc.add(0x35E30102, PropValue::binary(entryId(kNidDeletedItems))); // wastebasket
+    pc.add(0x35E70102, PropValue::binary(entryId(kNidSearchRoot)));   // finder
+    pc.add(0x6633000B, PropValue::boolean(true));                     // PidTagPstLrNoRestrictions
+    pc.add(0x66FA0003, PropValue::i4(0x000E000D));                    // PidTagPstHiddenCount...
+    if (passwordCrc_)
+        pc.add(tags::kPstPassword, PropValue::u4(*passwordCrc_));
+    writePropertyNode(*ndb_, kNidMessageStore, 0, pc);
+    storeDirty_ = false;
+}
+
+void PstStore::writeNameMap() {
+    // Streams: GUIDs (from index 3 on; 1 and 2 are PS_MAPI and PS_PUBLIC_STRINGS), NAMEID
+    // entries, and the string names; plus the hash buckets Outlook looks names up by.
+    constexpr std::uint32_t kBuckets = 251;
+    Bytes guids, entries, strings;
+    std::map<std::uint32_t, Bytes> buckets;
+    std::map<mapi::Guid, std::uint16_t> guidIndex{{mapi::psets::kMapi, 1},
+                                                  {mapi::psets::kPublicStrings, 2}};
+    const auto& names = nameMap_.entries();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const mapi::NamedProperty& name = names[i];
+        auto [it, added] = guidIndex.try_emplace(name.propertySet,
+                                                 static_cast<std::uint16_t>(guidIndex.size() + 1));
+        if (added) {
+            const auto b = name.propertySet.bytes();
+            guids.insert(guids.end(), b.begin(), b.end());
+        }
+        const std::uint16_t guidField =
+            static_cast<std::uint16_t>((it->second << 1) | (name.isNumeric() ? 0 : 1));
+        std::uint32_t key = 0;
+        std::uint32_t stored = 0;
+        if (name.isNumeric()) {
+            key = stored = std::get<std::uint32_t>(name.name);
+        } else {
+            const std::string le = text::utf8ToUtf16le(std::get<std::string>(name.name));
+            const auto* p = reinterpret_cast<const std::uint8_t*>(le.data());
+            key = computeCrc(std::span(p, le.size()));
+            stored = static_cast<std::uint32_t>(strings.size());
+            Bytes len(4);
+            storeLe32(len.data(), static_cast<std::uint32_t>(le.size()));
+            strings.insert(strings.end(), len.begin(), len.end());
+            strings.insert(strings.end(), le.begin(), le.end());
+            while (strings.size() % 4 != 0)
+                strings.push_back(0);
+        }
+        auto entry = [&](std::uint32_t id) {
+            Bytes e(8);
+            storeLe32(e.data(), id);
+            storeLe16(e.data() + 4, guidField);
+            storeLe16(e.data() + 6, static_cast<std::uint16_t>(i));
+            return e;
+        };
+        const Bytes streamEntry = entry(stored);
+        entries.insert(entries.end(), streamEntry.begin(), streamEntry.end());
+        const Bytes bucketEntry = entry(key);
+        Bytes& bucket = buckets[(key ^ guidField) % kBuckets];
+        bucket.insert(bucket.end(), bucketEntry.begin(), bucketEntry.end());
+    }
+    PropertyContextBuilder pc;
+    pc.add(0x00010003, PropValue::i4(kBuckets));
+    pc.addRaw(0x00020102, guids);
+    pc.addRaw(0x00030102, entries);
+    pc.addRaw(0x00040102, strings);
+    for (std::uint32_t b = 0; b < kBuckets; ++b) {
+        auto it = buckets.find(b);
+        pc.addRaw((0x1000u + b) << 16 | 0x0102, it == buckets.end() ? Bytes{} : it->second);
+    }
+    writePropertyNode(*ndb_, kNidNameToIdMap, 0, pc);
+    nameMapWritten_ = names.size();
+}
+
+void PstStore::writeFolder(Folder& f) {
+    PropertyContextBuilder pc;
+    pc.add(tags::kDisplayName, PropValue::unicode(f.info.name));
+    pc.add(tags::kContentCount, PropValue::i4(f.info.contentCount));
+    pc.add(tags::kContentUnreadCount, PropValue::i4(f.info.unreadCount));
+    pc.add(tags::kSubfolders, PropValue::boolean(!f.info.children.empty()));
+    if (!f.info.containerClass.empty())
+        pc.add(tags::kContainerClass, PropValue::unicode(f.info.containerClass));
+    for (const auto& [tag, value] : f.extraProps)
+        pc.add(tag, value);
+    writePropertyNode(*ndb_, f.info.id, f.parent, pc);
+    writeTable(*ndb_, tableNid(f.info.id, kNidTypeHierarchyTable), f.hierarchy);
+    writeTable(*ndb_, tableNid(f.info.id, kNidTypeContentsTable), f.contents);
+    writeTable(*ndb_, tableNid(f.info.id, kNidTypeAssocContentsTable), f.assoc);
+    f.dirty = false;
+}
+
+std::optional<FolderId> PstStore::addFolder(FolderId parent, const std::string& name,
+                                            const std::string& containerClass, std::string& error) {
+    if (closed_ || !folder(parent)) {
+        error = closed_ ? "the PST file is closed" : "no such parent folder";
+        return std::nullopt;
+    }
+    const std::uint32_t nid = ndb_->allocateNid(kNidTypeNormalFolder);
+    newFolder(nid, parent, name, containerClass);
+    markFolderChanged(*folders_[parent]); // its subfolder flag
+    return nid;
+}
+
+std::optional<std::uint16_t> PstStore::namedPropertyId(const mapi::NamedProperty& name) {
+    return nameMap_.idFor(name);
+}
+
+std::optional<std::map<std::uint32_t, PropValue>>
+PstStore::resolveProperties(const mapi::PropertyBag& bag, std::string& error) {
+    std::map<std::uint32_t, PropValue> out;
+    for (const auto& [id, value] : bag.tagged())
+        if (value.isWellFormed())
+            out[mapi::makeTag(id, value.type())] = value;
+    for (const auto& [name, value] : bag.named()) {
+        if (!value.isWellFormed())
+            continue;
+        const auto id = nameMap_.idFor(name);
+        if (!id) {
+            error = "the store has no more ids for named properties";
+            return std::nullopt;
+        }
+        out[mapi::makeTag(*id, value.type())] = value;
+    }
+    return out;
+}
+
+bool PstStore::validate(const mapi::Message& message, std::string& error) const {
+    for (const mapi::Attachment& a : message.attachments) {
+        if (a.isEmbedded()) {
+            if (!validate(*a.embedded, error))
+                return false;
+        } else if (a.content.size > kMaxAttachmentBytes) {
+            error = "the attachment \"" + a.props.string(tags::kDisplayName) +
+                    "\" is 4 GB or larger, which a PST file cannot store";
+            return false;
+        } else if (a.content.size > 0 && !a.content.read) {
+            error = "the attachment \"" + a.props.string(tags::kDisplayName) +
+                    "\" has no content to read";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
+                                                        std::string& error) {
+    auto props = resolveProperties(m.props, error);
+    if (!props)
+        return std::nullopt;
+    NdbWriter& ndb = *ndb_;
+    SubnodeIds ids;
+    std::vector<SubnodeEntry> subnodes;
+
+    // Recipient table: one row per recipient, every recipient property a column.
+    std::vector<std::map<std::uint32_t, PropValue>> recipientRows;
+    for (const mapi::Recipient& r : m.recipients) {
+        auto row = resolveProperties(r.props, error);
+        if (!row)
+            return std::nullopt;
+        recipientRows.push_back(std::move(*row));
+    }
+    TableBuilder recipients(withTagsOf(kRecipientColumns, recipientRows));
+    for (std::size_t i = 0; i < recipientRows.size(); ++i)
+        recipients.setRow(static_cast<std::uint32_t>(i), recipientRows[i]);
+    {
+        SubnodeIds tableIds;
+        const auto [data, sub] = writeNodeContent(ndb, recipients.build(ndb, tableIds));
+        subnodes.push_back({kNidRecipientTable, data, sub});
+    }
+
+    // Attachments: each a subnode with its own properties, listed in the attachment table.
+    if (!m.attachments.empty()) {
+        std::vector<std::map<std::uint32_t, PropValue>> rows;
+        std::vector<std::uint32_t> rowIds;
+        for (const mapi::Attachment& a : m.attachments) {
+            auto aprops = resolveProperties(a.props, error);
+            if (!aprops)
+                return std::nullopt;
+            std::erase_if(*aprops, [](const auto& kv) { return (kv.first >> 16) == 0x3701; });
+            PropertyContextBuilder pc;
+            SubnodeIds attachIds;
+            std::vector<SubnodeEntry> attachSubnodes;
+            std::uint64_t contentSize = 0;
+            if (a.isEmbedded()) {
+                auto inner = writeMessage(*a.embedded, error);
+                if (!inner)
+                    return std::nullopt;
+                const std::uint32_t nid = attachIds.next(kNidTypeNormalMessage);
+                attachSubnodes.push_back({nid, inner->bidData, inner->bidSub});
+                Bytes object(8);
+                storeLe32(object.data(), nid);
+                storeLe32(object.data() + 4, static_cast<std::uint32_t>(inner->size));
+                pc.addRaw(kTagAttachDataObject, object);
+                contentSize = inner->size;
+            } else {
+                contentSize = a.content.size;
+                std::vector<std::uint64_t> blocks;
+                Bytes chunk;
+                for (std::uint64_t at = 0; at < a.content.size;) {
+                    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(
+                        maxBlockDataSize(Format::Unicode), a.content.size - at));
+                    chunk.resize(n);
+                    if (!a.content.read(at, chunk)) {
+                        for (std::uint64_t bid : blocks)
+                            ndb.release(bid);
+                        error = "cannot read the attachment \"" +
+                                a.props.string(tags::kDisplayName) + "\"";
+                        return std::nullopt;
+                    }
+                    if (a.content.size <= kMaxHeapAllocation) {
+                        pc.addRaw(kTagAttachDataBinary, chunk);
+                        break;
+                    }
+                    blocks.push_back(ndb.writeExternalBlock(chunk));
+                    at += n;
+                }
+                if (a.content.size == 0)
+                    pc.addRaw(kTagAttachDataBinary, {});
+                if (!blocks.empty()) {
+                    const std::uint32_t nid = attachIds.next(kNidTypeLtp);
+                    attachSubnodes.push_back({nid, ndb.writeDataTree(blocks, a.content.size), 0});
+                    pc.addSubnodeValue(kTagAttachDataBinary, nid);
+                }
+            }
+            std::uint64_t propBytes = 0;
+            for (const auto& [tag, value] : *aprops)
+                propBytes += encodeValue(value).size();
+            (*aprops)[tags::kAttachSize] = PropValue::u4(static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(contentSize + propBytes, kMaxAttachmentBytes)));
+            for (const auto& [tag, value] : *aprops)
+                pc.add(tag, value);
+            pc.spill(ndb, attachIds, attachSubnodes);
+            const std::uint32_t nid = ids.next(kNidTypeAttachment);
+            const auto [data, sub] = writeNodeContent(ndb, pc.build(std::move(attachSubnodes)));
+            subnodes.push_back({nid, data, sub});
+            rows.push_back(std::move(*aprops));
+            rowIds.push_back(nid);
+        }
+        TableBuilder table(withTagsOf(kAttachmentColumns, rows));
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            table.setRow(rowIds[i], rows[i]);
+        SubnodeIds tableIds;
+        const auto [data, sub] = writeNodeContent(ndb, table.build(ndb, tableIds));
+        subnodes.push_back({kNidAttachmentTable, data, sub});
+    }
+
+    // The message's own properties; its size is what all of the above occupies plus the
+    // property context itself, which the size value (stored inline) does not change.
+    PropertyContextBuilder pc;
+    for (const auto& [tag, value] : *props)
+        if (tag != tags::kEntryId)
+            pc.add(tag, value);
+    pc.add(tags::kMessageSize, PropValue::i4(0));
+    pc.spill(ndb, ids, subnodes);
+    std::sort(subnodes.begin(), subnodes.end(),
+              [](const SubnodeEntry& a, const SubnodeEntry& b) { return a.nid < b.nid; });
+    std::uint64_t size = nodeContentSize(pc.build(subnodes));
+    for (const SubnodeEntry& s : subnodes)
+        size += ndb.storedSize(s.bidData) + ndb.storedSize(s.bidSub);
+    const std::size_t leaves = (subnodes.size() + 339) / 340;
+    size += leaves *
+            blockTotalSize(Format::Unicode, 8 + 24 * std::min<std::size_t>(subnodes.size(), 340));
+    if (leaves > 1)
+        size += blockTotalSize(Format::Unicode, 8 + 16 * leaves);
+    pc.add(tags::kMessageSize,
+           PropValue::u4(static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFull))));
+    const auto [data, sub] = writeNodeContent(ndb, pc.build(std::move(subnodes)));
+    return Written{data, sub, size};
+}
+
+bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string& error) {
+    auto it = folders_.find(folderId);
+    if (closed_ || it == folders_.end()) {
+        error = closed_ ? "the PST file is closed" : "no such folder";
+        return false;
+    }
+    if (!validate(message, error))
+        return false;
+    mapi::deriveOnSave(message);
+    auto written = writeMessage(message, error);
+    if (!written)
+        return false;
+    const std::uint32_t nid = ndb_->allocateNid(kNidTypeNormalMessage);
+    ndb_->putNode({nid, written->bidData, written->bidSub, folderId});
+
+    Folder& f = *it->second;
+    auto props = resolveProperties(message.props, error);
+    if (!props)
+        return false;
+    (*props)[tags::kMessageSize] = PropValue::u4(
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(written->size, 0xFFFFFFFFull)));
+    f.contents.setRow(nid, *props);
+    ++f.info.contentCount;
+    if ((message.props.int32(tags::kMessageFlags) & tags::kMsgFlagRead) == 0)
+        ++f.info.unreadCount;
+    markFolderChanged(f);
+
+    ++messageCount_;
+    // Commit every commitEvery messages, and at least a quarter of the store apart, so that the
+    // B-trees (rewritten whole) cost a bounded share of the writing.
+    if (++sinceCommit_ >= std::max(commitEvery_, messageCount_ / 4))
+        return commit(error);
+    return true;
+}
+
+bool PstStore::commit(std::string& error) {
+    if (closed_) {
+        error = "the PST file is closed";
+        return false;
+    }
+    for (auto& [nid, f] : folders_)
+        if (f->dirty)
+            writeFolder(*f);
+    if (nameMapWritten_ != nameMap_.entries().size())
+        writeNameMap();
+    if (storeDirty_)
+        writeStoreObject();
+    if (!ndb_->commit(error))
+        return false;
+    sinceCommit_ = 0;
+    return true;
+}
+
+bool PstStore::close(std::string& error) {
+    if (closed_) {
+        error = "the PST file is closed";
+        return false;
+    }
+    if (!commit(error))
+        return false;
+    closed_ = true;
+    if (renameOnClose_ && std::rename(ndb_->path().c_str(), finalPath_.c_str()) != 0) {
+        error = "cannot rename " + ndb_->path() + " to " + finalPath_;
+        ndb_.reset();
+        return false;
+    }
+    ndb_.reset();
+    return true;
+}
+
+} // namespace parvelle::pst

@@ -1,0 +1,127 @@
+#pragma once
+// A Unicode PST file as a message store to write into.
+//
+//   std::string error;
+//   auto store = pst::PstStore::create("/out/Mailbox.pst", {.displayName = "Mailbox"}, error);
+//   auto inbox = store->addFolder(store->rootFolder(), "Inbox", "IPF.Note", error);
+//   store->addMessage(*inbox, std::move(message), error);   // derives Outlook's properties
+//   store->close(error);                                     // commit, rename into place
+//
+// create() writes to "<path>.partial" and close() renames it to `path`, so a half-written file
+// never carries the final name. open() appends to an existing Unicode file in place. Both hold an
+// advisory lock on the file while it is open; a second writer gets a clear error.
+//
+// Safety: the store commits by itself every `commitEvery` messages (more rarely as a folder
+// grows) and whenever commit() is called; a process that dies keeps every committed message, and
+// an append that dies leaves the previous content untouched (see NdbWriter).
+//
+// Folders are named by their node id (FolderId). rootFolder() is the top of the visible folder
+// tree ("Top of Personal Folders"), under which the callers create their folders.
+#include "store/mapi/message.h"
+#include "store/mapi/name_id_map.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace parvelle::pst {
+
+class NdbWriter;
+class TableBuilder;
+
+using FolderId = std::uint32_t;
+
+struct FolderInfo {
+    FolderId id = 0;
+    std::string name;
+    std::string containerClass;
+    std::int32_t contentCount = 0;
+    std::int32_t unreadCount = 0;
+    std::vector<FolderId> children;
+};
+
+class PstStore {
+public:
+    struct Options {
+        std::string displayName = "Personal Folders";
+        // Stored as its CRC-32 in the store object (it encrypts nothing); empty for none.
+        std::string password;
+        // Messages between automatic commits (the interval grows with the store, see addMessage).
+        std::size_t commitEvery = 1000;
+    };
+
+    ~PstStore();
+    PstStore(const PstStore&) = delete;
+    PstStore& operator=(const PstStore&) = delete;
+
+    static std::unique_ptr<PstStore> create(const std::string& path, const Options& options,
+                                            std::string& error);
+    // Opens an existing Unicode PST to add folders and messages. ANSI files, files that are not
+    // PSTs and files another process is writing are refused with a message in `error`.
+    static std::unique_ptr<PstStore> open(const std::string& path, std::string& error);
+
+    FolderId rootFolder() const { return ipmSubtree_; }
+    const FolderInfo* folder(FolderId id) const;
+    // The child of `parent` with exactly this display name, if any.
+    std::optional<FolderId> findSubfolder(FolderId parent, std::string_view name) const;
+    std::optional<FolderId> addFolder(FolderId parent, const std::string& name,
+                                      const std::string& containerClass, std::string& error);
+
+    // The id standing for a named property in this store (assigned on first use).
+    std::optional<std::uint16_t> namedPropertyId(const mapi::NamedProperty& name);
+
+    // Derives Outlook's properties on `message` and writes it into `folder`. Fails (and writes
+    // nothing) for an attachment of 4 GB or more or when a named property cannot get an id.
+    bool addMessage(FolderId folder, mapi::Message message, std::string& error);
+
+    bool commit(std::string& error);
+    // Commits and closes; a created file gets its final name. The store is unusable afterwards.
+    bool close(std::string& error);
+
+    const std::string& path() const { return finalPath_; }
+
+private:
+    struct Folder;
+    PstStore();
+
+    bool initNew(const Options& options, std::string& error);
+    bool loadExisting(std::string& error);
+    Folder& newFolder(std::uint32_t nid, FolderId parent, const std::string& name,
+                      const std::string& containerClass);
+    void writeFolder(Folder& f);
+    void writeStoreObject();
+    void writeNameMap();
+    void writeFixedNodes();
+    struct Written {
+        std::uint64_t bidData = 0;
+        std::uint64_t bidSub = 0;
+        std::uint64_t size = 0;
+    };
+    std::optional<Written> writeMessage(const mapi::Message& message, std::string& error);
+    std::optional<std::map<std::uint32_t, mapi::PropValue>>
+    resolveProperties(const mapi::PropertyBag& bag, std::string& error);
+    bool validate(const mapi::Message& message, std::string& error) const;
+    void markFolderChanged(Folder& f);
+
+    std::unique_ptr<NdbWriter> ndb_;
+    std::string finalPath_;
+    bool renameOnClose_ = false;
+    bool closed_ = false;
+    std::map<FolderId, std::unique_ptr<Folder>> folders_;
+    FolderId ipmSubtree_ = 0;
+    std::array<std::uint8_t, 16> storeUid_{};
+    std::string displayName_;
+    std::optional<std::uint32_t> passwordCrc_;
+    mapi::NameIdMap nameMap_;
+    std::size_t nameMapWritten_ = 0;
+    bool storeDirty_ = false;
+    std::size_t commitEvery_ = 1000;
+    std::size_t sinceCommit_ = 0;
+    std::size_t messageCount_ = 0;
+};
+
+} // namespace parvelle::pst
