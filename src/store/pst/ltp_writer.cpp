@@ -102,6 +102,11 @@ std::uint32_t HeapBuilder::allocate(std::span<const std::uint8_t> item) {
                    static_cast<std::uint32_t>(b.items.size()));
 }
 
+void HeapBuilder::replace(std::uint32_t hid, std::span<const std::uint8_t> item) {
+    Bytes& target = blocks_.at(hidBlockIndex(hid)).items.at(hidIndex(hid) - 1);
+    std::copy_n(item.begin(), std::min(item.size(), target.size()), target.begin());
+}
+
 std::vector<Bytes> HeapBuilder::finish() const {
     std::vector<Block> blocks = blocks_;
     if (blocks.empty())
@@ -145,8 +150,13 @@ std::vector<Bytes> HeapBuilder::finish() const {
     return out;
 }
 
-std::uint32_t writeBTreeOnHeap(HeapBuilder& heap, std::uint8_t keySize, std::uint8_t valueSize,
-                               std::span<const std::uint8_t> records) {
+std::uint32_t reserveBTreeHeader(HeapBuilder& heap) {
+    const Bytes placeholder(kBthHeaderSize, 0);
+    return heap.allocate(placeholder);
+}
+
+void writeBTreeOnHeap(HeapBuilder& heap, std::uint32_t headerHid, std::uint8_t keySize,
+                      std::uint8_t valueSize, std::span<const std::uint8_t> records) {
     std::uint32_t root = 0;
     std::uint8_t levels = 0;
     const std::size_t recordSize = std::size_t{keySize} + valueSize;
@@ -178,7 +188,7 @@ std::uint32_t writeBTreeOnHeap(HeapBuilder& heap, std::uint8_t keySize, std::uin
     }
     Bytes header{kClientSigBTree, keySize, valueSize, levels};
     appendLe32(header, root);
-    return heap.allocate(header);
+    heap.replace(headerHid, header);
 }
 
 std::uint32_t storeVariable(HeapBuilder& heap, NdbWriter& ndb, SubnodeIds& ids,
@@ -313,6 +323,7 @@ void PropertyContextBuilder::spill(NdbWriter& ndb, SubnodeIds& ids,
 
 NodeContent PropertyContextBuilder::build(std::vector<SubnodeEntry> subnodes) const {
     HeapBuilder heap(kClientSigPropertyContext);
+    const std::uint32_t root = reserveBTreeHeader(heap);
     Bytes records;
     for (const auto& [id, prop] : props_) {
         appendLe16(records, id);
@@ -327,7 +338,8 @@ NodeContent PropertyContextBuilder::build(std::vector<SubnodeEntry> subnodes) co
             appendLe32(records, prop.bytes.empty() ? 0 : heap.allocate(prop.bytes));
         }
     }
-    heap.setUserRoot(writeBTreeOnHeap(heap, 2, 6, records));
+    writeBTreeOnHeap(heap, root, 2, 6, records);
+    heap.setUserRoot(root);
     NodeContent content;
     content.heapBlocks = heap.finish();
     content.subnodes = std::move(subnodes);
@@ -408,6 +420,7 @@ bool TableBuilder::removeRow(std::uint32_t rowId) {
 NodeContent TableBuilder::build(NdbWriter& ndb, SubnodeIds& ids) const {
     HeapBuilder heap(kClientSigTable);
     NodeContent content;
+    const std::uint32_t rowIndex = reserveBTreeHeader(heap);
 
     // Row matrix: fixed-size rows; cells of variable types hold HNIDs into this heap.
     Bytes matrix;
@@ -449,7 +462,7 @@ NodeContent TableBuilder::build(NdbWriter& ndb, SubnodeIds& ids) const {
         appendLe32(records, id);
         appendLe32(records, static_cast<std::uint32_t>(position));
     }
-    const std::uint32_t rowIndex = writeBTreeOnHeap(heap, 4, 4, records);
+    writeBTreeOnHeap(heap, rowIndex, 4, 4, records);
 
     Bytes info{kClientSigTable, static_cast<std::uint8_t>(columns_.size())};
     appendLe16(info, end4_);

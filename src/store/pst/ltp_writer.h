@@ -23,6 +23,8 @@ public:
     explicit HeapBuilder(std::uint8_t clientSignature) : clientSig_(clientSignature) {}
     // Adds an item of at most kMaxHeapAllocation bytes and returns its HID.
     std::uint32_t allocate(std::span<const std::uint8_t> item);
+    // Overwrites an item with bytes of the same size.
+    void replace(std::uint32_t hid, std::span<const std::uint8_t> item);
     void setUserRoot(std::uint32_t hid) { userRoot_ = hid; }
     // The heap blocks, each at most one data block.
     std::vector<Bytes> finish() const;
@@ -37,10 +39,12 @@ private:
     std::vector<Block> blocks_;
 };
 
-// Writes a B-tree on heap over records (key then value, sorted by key) and returns the HID of
-// its BTHHEADER.
-std::uint32_t writeBTreeOnHeap(HeapBuilder& heap, std::uint8_t keySize, std::uint8_t valueSize,
-                               std::span<const std::uint8_t> records);
+// Writes a B-tree on heap over records (key then value, sorted by key) into the BTHHEADER
+// reserved earlier with reserveBTreeHeader(). Readers expect a node's first heap item to be that
+// header, so it is reserved before anything else is allocated.
+std::uint32_t reserveBTreeHeader(HeapBuilder& heap);
+void writeBTreeOnHeap(HeapBuilder& heap, std::uint32_t headerHid, std::uint8_t keySize,
+                      std::uint8_t valueSize, std::span<const std::uint8_t> records);
 
 // A node's heap plus the subnodes its values spilled into.
 struct NodeContent {
