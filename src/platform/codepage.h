@@ -1,0 +1,39 @@
+#pragma once
+// Windows code pages on top of glibc iconv. Formats we read and write name their character sets by
+// Windows code-page numbers (OLM documents, PST and MSG properties), so the engine speaks code
+// pages and this layer maps them to iconv converters. Conversions never fail: bytes that do not
+// decode become U+FFFD, characters a code page cannot hold become '?'.
+#include <string>
+#include <string_view>
+
+namespace parvelle::codepage {
+
+inline constexpr int kAnsi = 0; // "the system ANSI code page", as Windows callers write it
+inline constexpr int kUtf16Le = 1200;
+inline constexpr int kUtf16Be = 1201;
+inline constexpr int kWindows1252 = 1252;
+inline constexpr int kUtf32Le = 12000;
+inline constexpr int kUtf32Be = 12001;
+inline constexpr int kUtf7 = 65000;
+inline constexpr int kUtf8 = 65001;
+
+// The code page that stands in for the system ANSI code page: Western European (1252), which is
+// what the documents and file names this tool reads were written with on Windows.
+int ansiCodePage();
+
+// The iconv name for a code page, or an empty view when glibc has no converter for it.
+// kAnsi resolves to the ANSI code page.
+std::string_view iconvName(int codePage);
+bool isSupported(int codePage);
+
+// Bytes in `codePage` to UTF-8. kAnsi, negative and unsupported code pages convert as the ANSI
+// code page. Byte sequences that do not decode become U+FFFD; an incomplete sequence at the end
+// becomes one U+FFFD.
+std::string toUtf8(std::string_view bytes, int codePage);
+
+// UTF-8 to bytes in `codePage` (kAnsi and unsupported code pages as the ANSI code page). Every
+// character the code page cannot hold, and every invalid UTF-8 sequence, becomes '?';
+// `usedDefaultChar`, when given, tells whether that happened.
+std::string fromUtf8(std::string_view utf8, int codePage, bool* usedDefaultChar = nullptr);
+
+} // namespace parvelle::codepage
