@@ -57,7 +57,7 @@ const char* recipientType(std::int64_t type) {
 
 } // namespace
 
-ItemSummary summarizeMessage(const PstStore& store, const Message& message,
+ItemSummary summarizeMessage(const PstReader& store, const PstMessage& message,
                              const std::string& folderPath) {
     const std::uint32_t cp = message.codepage;
     const PropertyMap& p = message.props;
@@ -82,7 +82,7 @@ ItemSummary summarizeMessage(const PstStore& store, const Message& message,
         item.deliveryTime = filetimeToIso8601(*t);
     item.bodyChars = text::utf16Length(stringProp(p, propid::kBody, cp).value_or(""));
     item.htmlChars = htmlLength(p, cp);
-    for (const Attachment& a : message.attachments) {
+    for (const PstAttachment& a : message.attachments) {
         AttachmentSummary s;
         s.name = firstString(
             a.props, {propid::kAttachLongFilename, propid::kAttachFilename, propid::kDisplayName},
@@ -105,7 +105,7 @@ ItemSummary summarizeMessage(const PstStore& store, const Message& message,
     return item;
 }
 
-ReadResult<StoreSummary> inspectStore(const PstStore& store, bool withItems) {
+ReadResult<StoreSummary> inspectStore(const PstReader& store, bool withItems) {
     StoreSummary summary;
     summary.format = store.header().format;
     summary.encryption = store.header().crypt;

@@ -54,10 +54,10 @@ struct StoreSummary {
 
 // Walks the folder tree (and the items when `withItems`). Fails only when the top folder cannot
 // be found; unreadable folders and items are listed in `problems`.
-ReadResult<StoreSummary> inspectStore(const PstStore& store, bool withItems);
+ReadResult<StoreSummary> inspectStore(const PstReader& store, bool withItems);
 
 // The summary of one message (also used for embedded messages).
-ItemSummary summarizeMessage(const PstStore& store, const Message& message,
+ItemSummary summarizeMessage(const PstReader& store, const PstMessage& message,
                              const std::string& folderPath);
 
 std::string summaryToJson(const StoreSummary& summary, bool withItems);

@@ -159,7 +159,7 @@ ReadResult<PropertyMap> readPropertyContext(const NodeContext& node, bool loadSu
         return R::failure("the property context has wrong record sizes");
     PropertyMap props;
     for (const auto& [key, data] : bth->records) {
-        PropValue value;
+        RawValue value;
         value.type = loadLe16(data.data());
         const std::uint32_t hnid = loadLe32(data.data() + 2);
         const std::size_t fixed = fixedPropSize(value.type);
@@ -268,7 +268,7 @@ ReadResult<Table> readTableContext(const NodeContext& node) {
         for (const TableColumn& col : table.columns) {
             if (!(row[bitmapOffset + col.iBit / 8] & (0x80 >> (col.iBit % 8))))
                 continue;
-            PropValue value;
+            RawValue value;
             value.type = static_cast<std::uint16_t>(col.tag & 0xFFFF);
             const std::size_t fixed = fixedPropSize(value.type);
             if (fixed > 0 && fixed <= 8) {

@@ -14,7 +14,7 @@ namespace parvelle::pst {
 
 // One property value as stored: fixed-size types as their little-endian bytes, PtypString as
 // UTF-16LE, PtypString8 as 8-bit text, binary and multi-valued types as their stored bytes.
-struct PropValue {
+struct RawValue {
     std::uint16_t type = 0;
     std::vector<std::uint8_t> data;
     // Set instead of `data` for a value kept in a subnode when the caller asked not to load
@@ -23,7 +23,7 @@ struct PropValue {
 };
 
 // Properties keyed by property id (the high word of the tag).
-using PropertyMap = std::map<std::uint16_t, PropValue>;
+using PropertyMap = std::map<std::uint16_t, RawValue>;
 
 constexpr std::uint32_t propTag(std::uint16_t id, std::uint16_t type) {
     return (static_cast<std::uint32_t>(id) << 16) | type;
@@ -69,14 +69,14 @@ ReadResult<BTreeOnHeap> readBTreeOnHeap(const Heap& heap, std::uint32_t hidHeade
 struct NodeContext {
     const NodeDatabase* db = nullptr;
     Heap heap;
-    std::map<std::uint32_t, SubnodeEntry> subnodes;
+    std::map<std::uint32_t, SlEntry> subnodes;
 };
 ReadResult<NodeContext> openNodeContext(const NodeDatabase& db, const NodeRef& ref);
 // The bytes an HNID names: a heap allocation or the data of a subnode.
 ReadResult<std::vector<std::uint8_t>> readHnid(const NodeContext& node, std::uint32_t hnid);
 
 // A property context: every property of one object. With `loadSubnodeValues` false, values
-// kept in subnodes come back with PropValue::subnode set and no data.
+// kept in subnodes come back with RawValue::subnode set and no data.
 ReadResult<PropertyMap> readPropertyContext(const NodeContext& node, bool loadSubnodeValues = true);
 ReadResult<PropertyMap> readPropertyContext(const NodeDatabase& db, const NodeRef& ref);
 

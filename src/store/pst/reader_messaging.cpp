@@ -226,24 +226,24 @@ std::string filetimeToIso8601(std::uint64_t filetime) {
     return buf;
 }
 
-ReadResult<PstStore> PstStore::open(const std::string& path) {
+ReadResult<PstReader> PstReader::open(const std::string& path) {
     return finish(NodeDatabase::open(path));
 }
 
-ReadResult<PstStore> PstStore::fromBytes(std::vector<std::uint8_t> bytes) {
+ReadResult<PstReader> PstReader::fromBytes(std::vector<std::uint8_t> bytes) {
     return finish(NodeDatabase::fromBytes(std::move(bytes)));
 }
 
-ReadResult<PstStore> PstStore::finish(ReadResult<NodeDatabase> db) {
+ReadResult<PstReader> PstReader::finish(ReadResult<NodeDatabase> db) {
     if (!db)
-        return ReadResult<PstStore>::failure(db.error());
-    PstStore store(std::move(*db));
+        return ReadResult<PstReader>::failure(db.error());
+    PstReader store(std::move(*db));
     if (const auto props = store.storeProperties())
         store.storeCodepage_ = codepageOf(*props, 0);
     // ANSI stores rarely name their code page, yet their folder names are in it; the first
     // message that names one tells which (Unicode stores keep folder names in UTF-16).
     if (store.storeCodepage_ == 0 && store.header().format == Format::Ansi) {
-        for (const NodeEntry& node : store.db_.allNodes()) {
+        for (const NbtEntry& node : store.db_.allNodes()) {
             if (nidType(node.nid) != kNidTypeNormalMessage)
                 continue;
             const auto props = readPropertyContext(store.db_, {node.bidData, node.bidSub});
@@ -254,14 +254,14 @@ ReadResult<PstStore> PstStore::finish(ReadResult<NodeDatabase> db) {
     return store;
 }
 
-ReadResult<PropertyMap> PstStore::storeProperties() const {
+ReadResult<PropertyMap> PstReader::storeProperties() const {
     const auto node = db_.findNode(kNidMessageStore);
     if (!node)
         return ReadResult<PropertyMap>::failure("the message store node is missing");
     return readPropertyContext(db_, {node->bidData, node->bidSub});
 }
 
-std::optional<std::uint32_t> PstStore::passwordCrc() const {
+std::optional<std::uint32_t> PstReader::passwordCrc() const {
     const auto props = storeProperties();
     if (!props)
         return std::nullopt;
@@ -271,7 +271,7 @@ std::optional<std::uint32_t> PstStore::passwordCrc() const {
     return static_cast<std::uint32_t>(*crc);
 }
 
-ReadResult<std::uint32_t> PstStore::ipmSubtree() const {
+ReadResult<std::uint32_t> PstReader::ipmSubtree() const {
     using R = ReadResult<std::uint32_t>;
     const auto props = storeProperties();
     if (!props)
@@ -285,12 +285,12 @@ ReadResult<std::uint32_t> PstStore::ipmSubtree() const {
     return nid;
 }
 
-ReadResult<Folder> PstStore::folder(std::uint32_t nid) const {
-    using R = ReadResult<Folder>;
+ReadResult<PstFolder> PstReader::folder(std::uint32_t nid) const {
+    using R = ReadResult<PstFolder>;
     const auto node = db_.findNode(nid);
     if (!node || nidType(nid) != kNidTypeNormalFolder)
         return R::failure("folder " + hex(nid) + " does not exist");
-    Folder f;
+    PstFolder f;
     f.nid = nid;
     f.parentNid = node->nidParent;
     auto props = readPropertyContext(db_, {node->bidData, node->bidSub});
@@ -321,15 +321,15 @@ ReadResult<Folder> PstStore::folder(std::uint32_t nid) const {
     return f;
 }
 
-ReadResult<Message> PstStore::message(std::uint32_t nid) const {
+ReadResult<PstMessage> PstReader::message(std::uint32_t nid) const {
     const auto node = db_.findNode(nid);
     if (!node)
-        return ReadResult<Message>::failure("message " + hex(nid) + " does not exist");
+        return ReadResult<PstMessage>::failure("message " + hex(nid) + " does not exist");
     return readMessage(nid, {node->bidData, node->bidSub});
 }
 
-ReadResult<Message> PstStore::readMessage(std::uint32_t nid, const NodeRef& ref) const {
-    using R = ReadResult<Message>;
+ReadResult<PstMessage> PstReader::readMessage(std::uint32_t nid, const NodeRef& ref) const {
+    using R = ReadResult<PstMessage>;
     const std::string what = nid ? "message " + hex(nid) : std::string("embedded message");
     auto node = openNodeContext(db_, ref);
     if (!node)
@@ -337,7 +337,7 @@ ReadResult<Message> PstStore::readMessage(std::uint32_t nid, const NodeRef& ref)
     auto props = readPropertyContext(*node);
     if (!props)
         return R::failure(what + ": " + props.error());
-    Message m;
+    PstMessage m;
     m.nid = nid;
     m.ref = ref;
     m.props = std::move(*props);
@@ -363,7 +363,7 @@ ReadResult<Message> PstStore::readMessage(std::uint32_t nid, const NodeRef& ref)
         const auto sub = node->subnodes.find(row.rowId);
         if (sub == node->subnodes.end())
             return R::failure(what + ": attachment " + hex(row.rowId) + " is missing");
-        Attachment a;
+        PstAttachment a;
         a.nid = row.rowId;
         a.ref = {sub->second.bidData, sub->second.bidSub};
         a.tableRow = std::move(row.cells);
@@ -379,12 +379,12 @@ ReadResult<Message> PstStore::readMessage(std::uint32_t nid, const NodeRef& ref)
     return m;
 }
 
-ReadResult<NodeContext> PstStore::attachmentContext(const Attachment& attachment) const {
+ReadResult<NodeContext> PstReader::attachmentContext(const PstAttachment& attachment) const {
     return openNodeContext(db_, attachment.ref);
 }
 
-ReadResult<Message> PstStore::embeddedMessage(const Attachment& attachment) const {
-    using R = ReadResult<Message>;
+ReadResult<PstMessage> PstReader::embeddedMessage(const PstAttachment& attachment) const {
+    using R = ReadResult<PstMessage>;
     const auto it = attachment.props.find(propid::kAttachDataBinary);
     if (it == attachment.props.end() || it->second.type != kPtypObject)
         return R::failure("the attachment holds no embedded message");
@@ -402,8 +402,8 @@ ReadResult<Message> PstStore::embeddedMessage(const Attachment& attachment) cons
 }
 
 ReadResult<std::uint64_t>
-PstStore::attachmentData(const Attachment& attachment,
-                         const std::function<void(std::span<const std::uint8_t>)>& visit) const {
+PstReader::attachmentData(const PstAttachment& attachment,
+                          const std::function<void(std::span<const std::uint8_t>)>& visit) const {
     using R = ReadResult<std::uint64_t>;
     const auto it = attachment.props.find(propid::kAttachDataBinary);
     if (it == attachment.props.end() || it->second.type != kPtypBinary)
@@ -422,7 +422,7 @@ PstStore::attachmentData(const Attachment& attachment,
 }
 
 ReadResult<std::vector<std::uint8_t>>
-PstStore::attachmentBytes(const Attachment& attachment) const {
+PstReader::attachmentBytes(const PstAttachment& attachment) const {
     std::vector<std::uint8_t> out;
     const auto size = attachmentData(attachment, [&](std::span<const std::uint8_t> b) {
         out.insert(out.end(), b.begin(), b.end());
@@ -432,7 +432,7 @@ PstStore::attachmentBytes(const Attachment& attachment) const {
     return out;
 }
 
-ReadResult<std::vector<NamedProperty>> PstStore::namedProperties() const {
+ReadResult<std::vector<NamedProperty>> PstReader::namedProperties() const {
     using R = ReadResult<std::vector<NamedProperty>>;
     const auto node = db_.findNode(kNidNameToIdMap);
     if (!node)

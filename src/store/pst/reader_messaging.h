@@ -3,7 +3,7 @@
 // contents and associated-contents tables, messages with recipients and attachments (data
 // streamed or returned, embedded messages opened as messages), and the named-property map.
 //
-//   auto store = PstStore::open(path);            // or fromBytes(...)
+//   auto store = PstReader::open(path);            // or fromBytes(...)
 //   if (!store) report(store.error());
 //   auto top = store->ipmSubtree();               // NID of the top of the personal folders
 //   auto folder = store->folder(*top);            // properties, subfolders, contents rows
@@ -83,7 +83,7 @@ std::string filetimeToIso8601(std::uint64_t filetime);
 // ---------------------------------------------------------------------------------------------
 // Objects
 
-struct Folder {
+struct PstFolder {
     std::uint32_t nid = 0;
     std::uint32_t parentNid = 0;
     PropertyMap props;
@@ -92,19 +92,19 @@ struct Folder {
     std::vector<TableRow> associatedContents; // associated contents table rows
 };
 
-struct Attachment {
+struct PstAttachment {
     std::uint32_t nid = 0; // the attachment's subnode NID within its message
     NodeRef ref;
     PropertyMap tableRow; // its row of the attachment table
     PropertyMap props;    // its own property context
 };
 
-struct Message {
+struct PstMessage {
     std::uint32_t nid = 0; // the message node (0 for an embedded message)
     NodeRef ref;
     PropertyMap props;
-    std::vector<PropertyMap> recipients; // recipient table rows
-    std::vector<Attachment> attachments; // in attachment table order
+    std::vector<PropertyMap> recipients;    // recipient table rows
+    std::vector<PstAttachment> attachments; // in attachment table order
     // Code page for the message's 8-bit strings (message, internet, then store code page).
     std::uint32_t codepage = 0;
 };
@@ -119,10 +119,10 @@ struct NamedProperty {
     std::string name; // UTF-8
 };
 
-class PstStore {
+class PstReader {
 public:
-    static ReadResult<PstStore> open(const std::string& path);
-    static ReadResult<PstStore> fromBytes(std::vector<std::uint8_t> bytes);
+    static ReadResult<PstReader> open(const std::string& path);
+    static ReadResult<PstReader> fromBytes(std::vector<std::uint8_t> bytes);
 
     const NodeDatabase& ndb() const { return db_; }
     const Header& header() const { return db_.header(); }
@@ -134,15 +134,15 @@ public:
     // The folder the store names as the top of its IPM subtree ("Top of Personal Folders").
     ReadResult<std::uint32_t> ipmSubtree() const;
 
-    ReadResult<Folder> folder(std::uint32_t nid) const;
-    ReadResult<Message> message(std::uint32_t nid) const;
+    ReadResult<PstFolder> folder(std::uint32_t nid) const;
+    ReadResult<PstMessage> message(std::uint32_t nid) const;
     // The message embedded in an attachment (PidTagAttachMethod 5).
-    ReadResult<Message> embeddedMessage(const Attachment& attachment) const;
+    ReadResult<PstMessage> embeddedMessage(const PstAttachment& attachment) const;
     // Streams an attachment's data (PidTagAttachDataBinary) block by block; returns its size.
     ReadResult<std::uint64_t>
-    attachmentData(const Attachment& attachment,
+    attachmentData(const PstAttachment& attachment,
                    const std::function<void(std::span<const std::uint8_t>)>& visit) const;
-    ReadResult<std::vector<std::uint8_t>> attachmentBytes(const Attachment& attachment) const;
+    ReadResult<std::vector<std::uint8_t>> attachmentBytes(const PstAttachment& attachment) const;
 
     ReadResult<std::vector<NamedProperty>> namedProperties() const;
 
@@ -151,10 +151,10 @@ public:
     std::uint32_t storeCodepage() const { return storeCodepage_; }
 
 private:
-    explicit PstStore(NodeDatabase db) : db_(std::move(db)) {}
-    static ReadResult<PstStore> finish(ReadResult<NodeDatabase> db);
-    ReadResult<Message> readMessage(std::uint32_t nid, const NodeRef& ref) const;
-    ReadResult<NodeContext> attachmentContext(const Attachment& attachment) const;
+    explicit PstReader(NodeDatabase db) : db_(std::move(db)) {}
+    static ReadResult<PstReader> finish(ReadResult<NodeDatabase> db);
+    ReadResult<PstMessage> readMessage(std::uint32_t nid, const NodeRef& ref) const;
+    ReadResult<NodeContext> attachmentContext(const PstAttachment& attachment) const;
 
     NodeDatabase db_;
     std::uint32_t storeCodepage_ = 0;

@@ -72,8 +72,8 @@ ReadResult<std::span<const std::uint8_t>> NodeDatabase::page(const Bref& ref, Pa
     return p;
 }
 
-NodeEntry NodeDatabase::parseNodeEntry(const std::uint8_t* p) const {
-    NodeEntry e;
+NbtEntry NodeDatabase::parseNodeEntry(const std::uint8_t* p) const {
+    NbtEntry e;
     if (format() == Format::Unicode) {
         e.nid = loadLe32(p);
         e.bidData = loadLe64(p + 8);
@@ -88,8 +88,8 @@ NodeEntry NodeDatabase::parseNodeEntry(const std::uint8_t* p) const {
     return e;
 }
 
-BlockEntry NodeDatabase::parseBlockEntry(const std::uint8_t* p) const {
-    BlockEntry e;
+BbtEntry NodeDatabase::parseBlockEntry(const std::uint8_t* p) const {
+    BbtEntry e;
     const std::size_t n = idSize(format());
     if (format() == Format::Unicode) {
         e.bref = {loadLe64(p), loadLe64(p + 8)};
@@ -162,21 +162,21 @@ bool NodeDatabase::walkTree(const Bref& root, PageType type, Visit&& visitLeafEn
     return complete;
 }
 
-std::vector<NodeEntry> NodeDatabase::allNodes() const {
-    std::vector<NodeEntry> nodes;
+std::vector<NbtEntry> NodeDatabase::allNodes() const {
+    std::vector<NbtEntry> nodes;
     walkTree(header_.nbt, PageType::NBT,
              [&](const std::uint8_t* e) { nodes.push_back(parseNodeEntry(e)); });
     return nodes;
 }
 
-std::vector<BlockEntry> NodeDatabase::allBlocks() const {
-    std::vector<BlockEntry> blocks;
+std::vector<BbtEntry> NodeDatabase::allBlocks() const {
+    std::vector<BbtEntry> blocks;
     walkTree(header_.bbt, PageType::BBT,
              [&](const std::uint8_t* e) { blocks.push_back(parseBlockEntry(e)); });
     return blocks;
 }
 
-std::optional<NodeEntry> NodeDatabase::findNode(std::uint32_t nid) const {
+std::optional<NbtEntry> NodeDatabase::findNode(std::uint32_t nid) const {
     Bref ref = header_.nbt;
     const std::size_t n = idSize(format());
     for (int depth = 0; depth <= kMaxBTreeDepth; ++depth) {
@@ -188,7 +188,7 @@ std::optional<NodeEntry> NodeDatabase::findNode(std::uint32_t nid) const {
             return std::nullopt;
         if (info->level == 0) {
             for (std::size_t i = 0; i < info->count; ++i) {
-                const NodeEntry e = parseNodeEntry(p->data() + i * info->entrySize);
+                const NbtEntry e = parseNodeEntry(p->data() + i * info->entrySize);
                 if (e.nid == nid)
                     return e;
             }
@@ -209,7 +209,7 @@ std::optional<NodeEntry> NodeDatabase::findNode(std::uint32_t nid) const {
     return std::nullopt;
 }
 
-std::optional<BlockEntry> NodeDatabase::findBlock(std::uint64_t bid) const {
+std::optional<BbtEntry> NodeDatabase::findBlock(std::uint64_t bid) const {
     const std::uint64_t key = bidKey(bid);
     Bref ref = header_.bbt;
     const std::size_t n = idSize(format());
@@ -222,7 +222,7 @@ std::optional<BlockEntry> NodeDatabase::findBlock(std::uint64_t bid) const {
             return std::nullopt;
         if (info->level == 0) {
             for (std::size_t i = 0; i < info->count; ++i) {
-                const BlockEntry e = parseBlockEntry(p->data() + i * info->entrySize);
+                const BbtEntry e = parseBlockEntry(p->data() + i * info->entrySize);
                 if (bidKey(e.bref.bid) == key)
                     return e;
             }
@@ -357,7 +357,7 @@ ReadResult<std::uint64_t> NodeDatabase::forEachDataBlock(
 }
 
 ReadResult<bool> NodeDatabase::collectSubnodes(std::uint64_t bid, int depth,
-                                               std::map<std::uint32_t, SubnodeEntry>& out) const {
+                                               std::map<std::uint32_t, SlEntry>& out) const {
     using R = ReadResult<bool>;
     if (depth > 1)
         return R::failure("subnode tree at block " + hex(bid) + " is nested too deeply");
@@ -377,7 +377,7 @@ ReadResult<bool> NodeDatabase::collectSubnodes(std::uint64_t bid, int depth,
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t* e = b.data() + header + i * entrySize;
         if (leaf) {
-            SubnodeEntry s{loadLe32(e), loadIdAt(format(), e + n), loadIdAt(format(), e + 2 * n)};
+            SlEntry s{loadLe32(e), loadIdAt(format(), e + n), loadIdAt(format(), e + 2 * n)};
             out[s.nid] = s;
         } else {
             const auto sub = collectSubnodes(loadIdAt(format(), e + n), depth + 1, out);
@@ -388,14 +388,14 @@ ReadResult<bool> NodeDatabase::collectSubnodes(std::uint64_t bid, int depth,
     return true;
 }
 
-ReadResult<std::map<std::uint32_t, SubnodeEntry>>
+ReadResult<std::map<std::uint32_t, SlEntry>>
 NodeDatabase::readSubnodes(std::uint64_t bidSub) const {
-    std::map<std::uint32_t, SubnodeEntry> out;
+    std::map<std::uint32_t, SlEntry> out;
     if (bidSub == 0)
         return out;
     const auto done = collectSubnodes(bidSub, 0, out);
     if (!done)
-        return ReadResult<std::map<std::uint32_t, SubnodeEntry>>::failure(done.error());
+        return ReadResult<std::map<std::uint32_t, SlEntry>>::failure(done.error());
     return out;
 }
 

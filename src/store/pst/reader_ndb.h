@@ -43,7 +43,7 @@ private:
 };
 
 // An NBTENTRY: one node of the file.
-struct NodeEntry {
+struct NbtEntry {
     std::uint32_t nid = 0;
     std::uint64_t bidData = 0;
     std::uint64_t bidSub = 0;
@@ -51,14 +51,14 @@ struct NodeEntry {
 };
 
 // A BBTENTRY: one block of the file.
-struct BlockEntry {
+struct BbtEntry {
     Bref bref;
     std::uint16_t cb = 0;   // data bytes (before padding and trailer)
     std::uint16_t cRef = 0; // reference count
 };
 
 // An SLENTRY: one subnode of a node.
-struct SubnodeEntry {
+struct SlEntry {
     std::uint32_t nid = 0;
     std::uint64_t bidData = 0;
     std::uint64_t bidSub = 0;
@@ -84,13 +84,13 @@ public:
     std::span<const std::uint8_t> bytes() const { return bytes_; }
 
     // Looks a node up in the node B-tree.
-    std::optional<NodeEntry> findNode(std::uint32_t nid) const;
+    std::optional<NbtEntry> findNode(std::uint32_t nid) const;
     // Looks a block up in the block B-tree (the reserved low bit of the id is ignored).
-    std::optional<BlockEntry> findBlock(std::uint64_t bid) const;
+    std::optional<BbtEntry> findBlock(std::uint64_t bid) const;
     // Every leaf entry of the node or block B-tree in key order; entries of pages that cannot be
     // read are skipped (the checker reports them).
-    std::vector<NodeEntry> allNodes() const;
-    std::vector<BlockEntry> allBlocks() const;
+    std::vector<NbtEntry> allNodes() const;
+    std::vector<BbtEntry> allBlocks() const;
 
     // The data of one block as stored (not decoded), checked against its trailer's size and id.
     ReadResult<std::span<const std::uint8_t>> rawBlock(std::uint64_t bid) const;
@@ -108,7 +108,7 @@ public:
     forEachDataBlock(std::uint64_t bid,
                      const std::function<void(std::span<const std::uint8_t>)>& visit) const;
     // The subnodes of a node, keyed by NID (an empty map for bidSub 0).
-    ReadResult<std::map<std::uint32_t, SubnodeEntry>> readSubnodes(std::uint64_t bidSub) const;
+    ReadResult<std::map<std::uint32_t, SlEntry>> readSubnodes(std::uint64_t bidSub) const;
 
     // Limits that keep hostile files from exhausting memory or time.
     static constexpr int kMaxBTreeDepth = 16;
@@ -123,9 +123,9 @@ private:
     ReadResult<std::uint64_t> collectDataBlocks(std::uint64_t bid, int depth,
                                                 std::vector<std::uint64_t>& out) const;
     ReadResult<bool> collectSubnodes(std::uint64_t bid, int depth,
-                                     std::map<std::uint32_t, SubnodeEntry>& out) const;
-    NodeEntry parseNodeEntry(const std::uint8_t* p) const;
-    BlockEntry parseBlockEntry(const std::uint8_t* p) const;
+                                     std::map<std::uint32_t, SlEntry>& out) const;
+    NbtEntry parseNodeEntry(const std::uint8_t* p) const;
+    BbtEntry parseBlockEntry(const std::uint8_t* p) const;
 
     platform::MappedFile file_;
     std::vector<std::uint8_t> owned_;
