@@ -406,6 +406,19 @@ void TableBuilder::setRow(std::uint32_t rowId,
     rows_.push_back(std::move(row));
 }
 
+void TableBuilder::setRawRow(std::uint32_t rowId, const std::map<std::uint32_t, Bytes>& values) {
+    std::map<std::uint32_t, mapi::PropValue> none;
+    setRow(rowId, none);
+    Row& row = rows_[index_[rowId]];
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+        const std::uint32_t tag = columns_[c].tag;
+        if (tag == kTagRowId || tag == kTagRowVersion)
+            continue;
+        if (auto it = values.find(tag); it != values.end())
+            row.cells[c] = it->second;
+    }
+}
+
 bool TableBuilder::removeRow(std::uint32_t rowId) {
     auto found = index_.find(rowId);
     if (found == index_.end())

@@ -101,6 +101,9 @@ public:
     // Sets the row `rowId` (replacing an existing one); values of tags outside the columns are
     // ignored, missing ones leave their cell empty.
     void setRow(std::uint32_t rowId, const std::map<std::uint32_t, mapi::PropValue>& values);
+    // Sets a row from values already in their stored form (cells of a table read from a file),
+    // keyed by full tag.
+    void setRawRow(std::uint32_t rowId, const std::map<std::uint32_t, Bytes>& values);
     bool removeRow(std::uint32_t rowId);
     std::size_t rowCount() const { return rows_.size(); }
     NodeContent build(NdbWriter& ndb, SubnodeIds& ids) const;

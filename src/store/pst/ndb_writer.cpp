@@ -18,8 +18,8 @@ constexpr std::size_t kTreeFanout = maxDataTreeEntries(kFormat); // 1021
 constexpr std::size_t kSlFanout = (kMaxData - 8) / 24;           // 340
 constexpr std::size_t kSiFanout = (kMaxData - 8) / 16;           // 510
 constexpr std::size_t kStageFlushBytes = 8u << 20;
-// First values of the header's node-id counters, as Outlook starts a new file: folders from
-// index 0x400, search folders from 0x4000, messages from 0x10000, associated messages 0x8000.
+// The header's node-id counters (last index used) as Outlook starts a new file: folders after
+// index 0x400, search folders after 0x4000, messages after 0x10000, associated messages 0x8000.
 constexpr std::uint32_t kFirstNidIndex = 0x400;
 
 std::uint64_t alignUp(std::uint64_t v, std::uint64_t a) {
@@ -520,7 +520,13 @@ const NodeEntry* NdbWriter::findNode(std::uint32_t nid) const {
 }
 
 std::uint32_t NdbWriter::allocateNid(std::uint32_t type) {
-    return makeNid(type, header_.rgnid[type & 0x1F]++);
+    // rgnid holds the last index handed out. Indexes some other writer used without counting
+    // them are skipped, since node ids must stay unique.
+    std::uint32_t nid = 0;
+    do {
+        nid = makeNid(type, ++header_.rgnid[type & 0x1F]);
+    } while (nodes_.count(nid) != 0);
+    return nid;
 }
 
 void NdbWriter::compactBlocks() {

@@ -5,6 +5,7 @@
 #include "store/mapi/tags.h"
 #include "store/pst/ltp_writer.h"
 #include "store/pst/ndb_writer.h"
+#include "store/pst/reader_messaging.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -100,9 +101,132 @@ struct PstStore::Folder {
     TableBuilder assoc{kAssocContentsColumns};
     std::map<std::uint32_t, PropValue> extraProps;
     bool dirty = true;
+    bool tablesLoaded = true; // false for an existing folder until its tables are read
+    bool search = false;      // a search folder of an existing file: listed, never rewritten
 };
 
 PstStore::PstStore() = default;
+
+std::unique_ptr<PstStore> PstStore::open(const std::string& path, std::string& error) {
+    std::unique_ptr<PstStore> store(new PstStore());
+    store->finalPath_ = path;
+    store->ndb_ = NdbWriter::open(path, error);
+    if (!store->ndb_)
+        return nullptr;
+    if (!store->loadExisting(error)) {
+        store->closed_ = true;
+        return nullptr;
+    }
+    return store;
+}
+
+bool PstStore::loadExisting(std::string& error) {
+    auto reader = PstReader::open(finalPath_);
+    if (!reader) {
+        error = reader.error();
+        return false;
+    }
+    existing_ = std::make_unique<PstReader>(std::move(*reader));
+    auto props = existing_->storeProperties();
+    auto ipm = existing_->ipmSubtree();
+    if (!props || !ipm) {
+        error = finalPath_ + " is damaged: " + (props ? ipm.error() : props.error());
+        return false;
+    }
+    displayName_ = stringProp(*props, 0x3001).value_or("");
+    if (auto it = props->find(0x0FF9); it != props->end() && it->second.data.size() == 16)
+        std::copy(it->second.data.begin(), it->second.data.end(), storeUid_.begin());
+    passwordCrc_ = existing_->passwordCrc();
+    ipmSubtree_ = *ipm;
+
+    auto names = existing_->namedProperties();
+    if (!names) {
+        error = finalPath_ + " is damaged: " + names.error();
+        return false;
+    }
+    std::vector<mapi::NamedProperty> entries;
+    for (const NamedProperty& n : *names) {
+        if (n.propId != mapi::kFirstNamedId + entries.size())
+            break; // ids are dense; a gap would shift every later id
+        mapi::NamedProperty name{mapi::Guid::fromBytes(n.guid.data()), std::uint32_t{0}};
+        if (n.isString)
+            name.name = n.name;
+        else
+            name.name = n.number;
+        entries.push_back(std::move(name));
+    }
+    nameMap_.assign(std::move(entries));
+    nameMapWritten_ = nameMap_.entries().size();
+    if (!loadFolderTree(kNidRootFolder, kNidRootFolder, 0, error))
+        return false;
+    for (auto& [nid, f] : folders_)
+        f->dirty = false;
+    return true;
+}
+
+bool PstStore::loadFolderTree(FolderId nid, FolderId parent, int depth, std::string& error) {
+    if (depth > 64 || folders_.count(nid)) {
+        error = finalPath_ + " is damaged: its folder tree loops";
+        return false;
+    }
+    auto f = std::make_unique<Folder>();
+    f->info.id = nid;
+    f->parent = parent;
+    f->search = nidType(nid) == kNidTypeSearchFolder;
+    f->tablesLoaded = false;
+    std::vector<FolderId> children;
+    if (auto read = existing_->folder(nid)) {
+        f->info.name = stringProp(read->props, 0x3001).value_or("");
+        f->info.containerClass = stringProp(read->props, 0x3613).value_or("");
+        f->info.contentCount =
+            static_cast<std::int32_t>(integerProp(read->props, 0x3602).value_or(0));
+        f->info.unreadCount =
+            static_cast<std::int32_t>(integerProp(read->props, 0x3603).value_or(0));
+        if (!f->search)
+            children = read->subfolders;
+    } else if (!f->search) {
+        error = finalPath_ + " is damaged: " + read.error();
+        return false;
+    }
+    f->info.children = children;
+    folders_[nid] = std::move(f);
+    for (FolderId child : children)
+        if (!loadFolderTree(child, nid, depth + 1, error))
+            return false;
+    return true;
+}
+
+bool PstStore::loadFolderTables(Folder& f, std::string& error) {
+    if (f.tablesLoaded)
+        return true;
+    f.tablesLoaded = true;
+    auto read = existing_->folder(f.info.id);
+    if (!read) {
+        error = finalPath_ + " is damaged: " + read.error();
+        return false;
+    }
+    auto rawRows = [](const std::vector<TableRow>& rows, const std::vector<std::uint32_t>& base,
+                      TableBuilder& table) {
+        std::vector<std::uint32_t> columns = base;
+        for (const TableRow& row : rows)
+            for (const auto& [id, value] : row.cells)
+                columns.push_back(propTag(id, value.type));
+        table = TableBuilder(columns);
+        for (const TableRow& row : rows) {
+            std::map<std::uint32_t, Bytes> cells;
+            for (const auto& [id, value] : row.cells)
+                cells[propTag(id, value.type)] = value.data;
+            table.setRawRow(row.rowId, cells);
+        }
+    };
+    rawRows(read->contents, kContentsColumns, f.contents);
+    rawRows(read->associatedContents, kAssocContentsColumns, f.assoc);
+    // The hierarchy is rebuilt from the children's own properties.
+    for (FolderId child : f.info.children)
+        if (auto it = folders_.find(child); it != folders_.end())
+            setHierarchyRow(f, *it->second);
+    return true;
+}
 PstStore::~PstStore() {
     if (!closed_ && ndb_) {
         std::string ignored;
@@ -132,6 +256,11 @@ std::unique_ptr<PstStore> PstStore::create(const std::string& path, const Option
         return nullptr;
     }
     return store;
+}
+
+std::uint32_t PstStore::passwordCrcOf(std::string_view password) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(password.data());
+    return computeCrc(std::span(p, password.size()));
 }
 
 const FolderInfo* PstStore::folder(FolderId id) const {
@@ -168,14 +297,7 @@ PstStore::Folder& PstStore::newFolder(std::uint32_t nid, FolderId parent, const 
     return ref;
 }
 
-void PstStore::markFolderChanged(Folder& f) {
-    f.dirty = true;
-    if (f.parent == f.info.id)
-        return;
-    auto it = folders_.find(f.parent);
-    if (it == folders_.end())
-        return;
-    Folder& parent = *it->second;
+void PstStore::setHierarchyRow(Folder& parent, const Folder& f) {
     std::map<std::uint32_t, PropValue> row{
         {tags::kDisplayName, PropValue::unicode(f.info.name)},
         {tags::kContentCount, PropValue::i4(f.info.contentCount)},
@@ -186,16 +308,24 @@ void PstStore::markFolderChanged(Folder& f) {
     if (!f.info.containerClass.empty())
         row[tags::kContainerClass] = PropValue::unicode(f.info.containerClass);
     parent.hierarchy.setRow(f.info.id, row);
-    parent.dirty = true;
+}
+
+void PstStore::markFolderChanged(Folder& f) {
+    f.dirty = !f.search;
+    if (f.parent == f.info.id)
+        return;
+    auto it = folders_.find(f.parent);
+    if (it == folders_.end())
+        return;
+    setHierarchyRow(*it->second, f);
+    it->second->dirty = !it->second->search;
 }
 
 bool PstStore::initNew(const Options& options, std::string& error) {
     displayName_ = options.displayName;
     commitEvery_ = std::max<std::size_t>(options.commitEvery, 1);
-    if (!options.password.empty()) {
-        const auto* p = reinterpret_cast<const std::uint8_t*>(options.password.data());
-        passwordCrc_ = computeCrc(std::span(p, options.password.size()));
-    }
+    if (!options.password.empty())
+        passwordCrc_ = passwordCrcOf(options.password);
     storeUid_ = mapi::Guid::random().bytes();
     // Folder node ids below the first user folder are the well-known ones.
     while (nidIndex(ndb_->allocateNid(kNidTypeNormalFolder)) + 1 < kFirstUserFolderIndex) {
@@ -384,6 +514,8 @@ std::optional<FolderId> PstStore::addFolder(FolderId parent, const std::string& 
         error = closed_ ? "the PST file is closed" : "no such parent folder";
         return std::nullopt;
     }
+    if (!loadFolderTables(*folders_[parent], error))
+        return std::nullopt;
     const std::uint32_t nid = ndb_->allocateNid(kNidTypeNormalFolder);
     newFolder(nid, parent, name, containerClass);
     markFolderChanged(*folders_[parent]); // its subfolder flag
@@ -563,7 +695,7 @@ bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string&
         error = closed_ ? "the PST file is closed" : "no such folder";
         return false;
     }
-    if (!validate(message, error))
+    if (!validate(message, error) || !loadFolderTables(*it->second, error))
         return false;
     mapi::deriveOnSave(message);
     auto written = writeMessage(message, error);
@@ -597,9 +729,13 @@ bool PstStore::commit(std::string& error) {
         error = "the PST file is closed";
         return false;
     }
-    for (auto& [nid, f] : folders_)
-        if (f->dirty)
-            writeFolder(*f);
+    for (auto& [nid, f] : folders_) {
+        if (!f->dirty)
+            continue;
+        if (!loadFolderTables(*f, error))
+            return false;
+        writeFolder(*f);
+    }
     if (nameMapWritten_ != nameMap_.entries().size())
         writeNameMap();
     if (storeDirty_)

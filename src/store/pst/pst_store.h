@@ -31,6 +31,7 @@
 namespace parvelle::pst {
 
 class NdbWriter;
+class PstReader;
 class TableBuilder;
 
 using FolderId = std::uint32_t;
@@ -73,6 +74,11 @@ public:
 
     // The id standing for a named property in this store (assigned on first use).
     std::optional<std::uint16_t> namedPropertyId(const mapi::NamedProperty& name);
+    const mapi::NameIdMap& nameMap() const { return nameMap_; }
+
+    // The value Outlook keeps in PidTagPstPassword: the CRC-32 of the password's bytes.
+    static std::uint32_t passwordCrcOf(std::string_view password);
+    std::optional<std::uint32_t> passwordCrc() const { return passwordCrc_; }
 
     // Derives Outlook's properties on `message` and writes it into `folder`. Fails (and writes
     // nothing) for an attachment of 4 GB or more or when a named property cannot get an id.
@@ -90,6 +96,9 @@ private:
 
     bool initNew(const Options& options, std::string& error);
     bool loadExisting(std::string& error);
+    bool loadFolderTree(FolderId nid, FolderId parent, int depth, std::string& error);
+    // Brings an existing folder's table rows into memory before it is first changed.
+    bool loadFolderTables(Folder& f, std::string& error);
     Folder& newFolder(std::uint32_t nid, FolderId parent, const std::string& name,
                       const std::string& containerClass);
     void writeFolder(Folder& f);
@@ -106,8 +115,11 @@ private:
     resolveProperties(const mapi::PropertyBag& bag, std::string& error);
     bool validate(const mapi::Message& message, std::string& error) const;
     void markFolderChanged(Folder& f);
+    void setHierarchyRow(Folder& parent, const Folder& child);
 
     std::unique_ptr<NdbWriter> ndb_;
+    // The file as it was opened, for the folders not yet loaded (null for a new file).
+    std::unique_ptr<PstReader> existing_;
     std::string finalPath_;
     bool renameOnClose_ = false;
     bool closed_ = false;
