@@ -243,7 +243,7 @@ enum class Damage {
     None,
     GarbageBetweenMembers, // junk bytes (with near-miss signatures) between members
     TruncatedFinalMember,  // the file ends halfway through the last member's data
-    CorruptLocalSignature, // one local header starts "PK\5\6" instead of "PK\3\4"
+    CorruptLocalSignature, // one local header starts "PK\2\4" instead of "PK\3\4"
     WrongExtraFieldLength, // one member carries a 29-byte extra field instead of 20
     NoDirectoryMembers,    // the archive holds files only
     BadCrc,                // one member's CRC-32 is wrong (local and central)

@@ -82,6 +82,7 @@ public:
     const std::string& error() const { return error_; }
 
 private:
+    bool acceptName(std::string_view name);
     void writeLocalHeader(const MemberRecord& member, const MemberOptions& options);
     void patchLocalHeader(const MemberRecord& member, const MemberOptions& options);
     void writeCentralDirectory();
