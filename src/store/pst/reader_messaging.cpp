@@ -1,10 +1,9 @@
 #include "store/pst/reader_messaging.h"
 
+#include "platform/codepage.h"
 #include "platform/text.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <iconv.h>
 
 namespace parvelle::pst {
 
@@ -14,67 +13,6 @@ std::string hex(std::uint64_t v) {
     char buf[24];
     std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
     return buf;
-}
-
-// iconv's name for a Windows code page number.
-std::string iconvName(std::uint32_t codepage) {
-    switch (codepage) {
-    case 0:
-        return "CP1252";
-    case 65001:
-        return "UTF-8";
-    case 20127:
-        return "ASCII";
-    case 50220:
-    case 50221:
-    case 50222:
-        return "ISO-2022-JP";
-    case 51932:
-        return "EUC-JP";
-    case 51949:
-        return "EUC-KR";
-    case 52936:
-        return "HZ-GB-2312";
-    case 54936:
-        return "GB18030";
-    case 20866:
-        return "KOI8-R";
-    case 21866:
-        return "KOI8-U";
-    case 10000:
-        return "MACINTOSH";
-    default:
-        if (codepage >= 28591 && codepage <= 28605)
-            return "ISO-8859-" + std::to_string(codepage - 28590);
-        return "CP" + std::to_string(codepage);
-    }
-}
-
-std::string decodeWith(const std::string& charset, std::span<const std::uint8_t> bytes, bool& ok) {
-    ok = false;
-    iconv_t cd = iconv_open("UTF-8", charset.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return {};
-    std::string out;
-    std::vector<char> in(bytes.begin(), bytes.end());
-    char* inPtr = in.data();
-    std::size_t inLeft = in.size();
-    char buffer[4096];
-    while (inLeft > 0) {
-        char* outPtr = buffer;
-        std::size_t outLeft = sizeof buffer;
-        const std::size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-        if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
-            // An invalid or truncated sequence: replace one byte and go on.
-            out += "\xEF\xBF\xBD";
-            ++inPtr;
-            --inLeft;
-        }
-    }
-    iconv_close(cd);
-    ok = true;
-    return out;
 }
 
 std::uint32_t entryIdNid(const std::vector<std::uint8_t>& entryId) {
@@ -141,11 +79,9 @@ std::uint32_t codepageOf(const PropertyMap& props, std::uint32_t fallback) {
 } // namespace
 
 std::string decodeCodepage(std::span<const std::uint8_t> bytes, std::uint32_t codepage) {
-    bool ok = false;
-    std::string text = decodeWith(iconvName(codepage), bytes, ok);
-    if (!ok)
-        text = decodeWith("CP1252", bytes, ok);
-    return text::sanitizeUtf8(text);
+    return codepage::toUtf8(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+        codepage == 0 ? codepage::kWindows1252 : static_cast<int>(codepage));
 }
 
 std::optional<std::int64_t> integerProp(const PropertyMap& props, std::uint16_t id) {
