@@ -6,7 +6,6 @@
 #include "markup/parse_report.h"
 #include "markup/text_file_reader.h"
 #include "platform/codepage.h"
-#include "platform/text.h"
 
 #include <limits>
 #include <optional>
@@ -113,7 +112,7 @@ private:
     }
 
     std::string utf16Offset(std::size_t offset) const {
-        return std::to_string(text::utf16Length(std::string_view(text_).substr(0, offset)));
+        return std::to_string(utf16Units(std::string_view(text_).substr(0, offset)));
     }
 
     void startTag(const Node& node) {
@@ -274,8 +273,7 @@ std::shared_ptr<const MarkupDocument::Index> buildIndex(std::string text, std::s
     index->loadReport = std::move(loadReport);
     ParseReport report(index->loadReport);
     if (index->text.size() > kMaxIndexedLength) {
-        report.add("document_too_large",
-                   {{"length", std::to_string(text::utf16Length(index->text))}});
+        report.add("document_too_large", {{"length", std::to_string(utf16Units(index->text))}});
     } else if (!index->text.empty()) {
         IndexBuilder(index->text, index->records, report).run();
         const std::uint32_t first = index->records[0].firstChild;

@@ -46,7 +46,7 @@ struct ElementRecord {
     std::uint32_t startTagLength = 0; // length of the start tag
     std::uint32_t endTagLength = 0;   // 0 for an empty element or an unended one
     std::uint32_t flags = 0;          // ElementFlag bits
-    std::uint32_t level = 0;          // nesting level: top-level elements 0, their children 1, ...
+    std::uint32_t level = 0; // open elements around the start tag when it was read (0 = top level)
     std::uint32_t parent = 0;
     std::uint32_t firstChild = 0;
     std::uint32_t lastChild = 0;

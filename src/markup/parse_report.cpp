@@ -1,11 +1,8 @@
 #include "markup/parse_report.h"
 
-#include "platform/text.h"
-
 namespace parvelle::markup {
 
-ParseReport::ParseReport(std::string text)
-    : text_(std::move(text)), units_(text::utf16Length(text_)) {}
+ParseReport::ParseReport(std::string text) : text_(std::move(text)), units_(utf16Units(text_)) {}
 
 std::string ParseReport::render(std::string_view word,
                                 std::initializer_list<Attribute> attributes) {
@@ -50,7 +47,7 @@ ParseReport::Entry ParseReport::add(std::string_view word,
     const std::string entry = render(word, attributes);
     Entry where{text_.size(), entry.size()};
     text_.append(entry);
-    units_ += text::utf16Length(entry);
+    units_ += utf16Units(entry);
     return where;
 }
 
@@ -60,9 +57,9 @@ void ParseReport::replace(Entry& entry, std::string_view word,
         return;
     }
     const std::string updated = render(word, attributes);
-    units_ -= text::utf16Length(std::string_view(text_).substr(entry.at, entry.length));
+    units_ -= utf16Units(std::string_view(text_).substr(entry.at, entry.length));
     text_.replace(entry.at, entry.length, updated);
-    units_ += text::utf16Length(updated);
+    units_ += utf16Units(updated);
     entry.length = updated.size();
 }
 

@@ -3,12 +3,37 @@
 // <lone_end_tag tagname="b" offset="12"/>. It stops growing once it reaches 1,000 UTF-16 units so
 // that a badly broken document cannot make it large; later events are dropped.
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
 
 namespace parvelle::markup {
+
+// UTF-16 length of text that is known to be valid UTF-8: every byte but continuation bytes starts
+// one unit, and a four-byte sequence takes two.
+inline std::size_t utf16Units(std::string_view validUtf8) {
+    std::size_t units = 0;
+    std::size_t i = 0;
+    while (i < validUtf8.size()) {
+        // ASCII runs, eight bytes at a time.
+        if (i + 8 <= validUtf8.size()) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, validUtf8.data() + i, 8);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                units += 8;
+                i += 8;
+                continue;
+            }
+        }
+        const auto b = static_cast<unsigned char>(validUtf8[i++]);
+        units += (b & 0xC0) != 0x80;
+        units += b >= 0xF0;
+    }
+    return units;
+}
 
 class ParseReport {
 public:

@@ -271,7 +271,7 @@ DecodedText decodeDocumentBytes(std::string_view bytes) {
     const int codePage = encodingCodePage(encoding);
     out.text = codepage::toUtf8(data, codePage < 0 ? codepage::kAnsi : codePage);
     report.add("converted_to",
-               {{"encoding", "UTF-16"}, {"length", std::to_string(text::utf16Length(out.text))}});
+               {{"encoding", "UTF-16"}, {"length", std::to_string(utf16Units(out.text))}});
     out.report = report.take();
     return out;
 }
