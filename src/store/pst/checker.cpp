@@ -353,7 +353,8 @@ private:
         const bool tc = isTableContextNode(nid);
         if ((!pc && !tc) || depth > 4)
             return;
-        if (ref.bidData == 0)
+        // Each object once: objects shared between attachments would multiply the walk.
+        if (ref.bidData == 0 || !checkedObjects_.insert(bidKey(ref.bidData)).second)
             return;
         const auto node = openNodeContext(db_, ref);
         if (!node) {
@@ -647,6 +648,7 @@ private:
     std::map<std::uint64_t, BlockInfo> blocks_;
     std::map<std::uint32_t, NbtEntry> nodeByNid_;
     std::vector<Range> ranges_;
+    std::set<std::uint64_t> checkedObjects_;
 };
 
 } // namespace

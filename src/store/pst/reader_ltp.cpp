@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 namespace parvelle::pst {
 
@@ -88,9 +89,15 @@ ReadResult<BTreeOnHeap> readBTreeOnHeap(const Heap& heap, std::uint32_t hidHeade
         const Heap& heap;
         BTreeOnHeap& bth;
         std::string error;
+        std::set<std::uint32_t> visited;
         bool visit(std::uint32_t hid, int level) {
             if (hid == 0)
                 return true;
+            // Each page once: a page listed twice would repeat (and multiply) its records.
+            if (!visited.insert(hid).second) {
+                error = "B-tree page " + hex(hid) + " is listed twice";
+                return false;
+            }
             const auto item = heap.item(hid);
             if (!item) {
                 error = item.error();
@@ -114,7 +121,7 @@ ReadResult<BTreeOnHeap> readBTreeOnHeap(const Heap& heap, std::uint32_t hidHeade
             }
             return true;
         }
-    } walk{heap, bth, {}};
+    } walk{heap, bth, {}, {}};
     if (!walk.visit(hidRoot, bth.levels))
         return R::failure(walk.error);
     return bth;
@@ -133,6 +140,26 @@ ReadResult<NodeContext> openNodeContext(const NodeDatabase& db, const NodeRef& r
         return R::failure(subnodes.error());
     return NodeContext{&db, std::move(*heap), std::move(*subnodes)};
 }
+
+namespace {
+
+// The values of one object or table cannot add up to more than the file holds; a context whose
+// cells all name one large subnode would otherwise multiply it.
+class ValueBudget {
+public:
+    explicit ValueBudget(const NodeContext& node) : left_(node.db->bytes().size()) {}
+    bool take(std::size_t size) {
+        if (size > left_)
+            return false;
+        left_ -= size;
+        return true;
+    }
+
+private:
+    std::size_t left_;
+};
+
+} // namespace
 
 ReadResult<std::vector<std::uint8_t>> readHnid(const NodeContext& node, std::uint32_t hnid) {
     using R = ReadResult<std::vector<std::uint8_t>>;
@@ -158,6 +185,7 @@ ReadResult<PropertyMap> readPropertyContext(const NodeContext& node, bool loadSu
     if (bth->cbKey != 2 || bth->cbEnt != 6)
         return R::failure("the property context has wrong record sizes");
     PropertyMap props;
+    ValueBudget budget(node);
     for (const auto& [key, data] : bth->records) {
         RawValue value;
         value.type = loadLe16(data.data());
@@ -173,6 +201,8 @@ ReadResult<PropertyMap> readPropertyContext(const NodeContext& node, bool loadSu
             auto bytes = readHnid(node, hnid);
             if (!bytes)
                 return R::failure(bytes.error());
+            if (!budget.take(bytes->size()))
+                return R::failure("the property context's values exceed the file");
             value.data = std::move(*bytes);
         }
         props[loadLe16(key.data())] = std::move(value);
@@ -257,6 +287,7 @@ ReadResult<Table> readTableContext(const NodeContext& node) {
         order.emplace_back(rowIndex, loadLe32(key.data()));
     }
     std::sort(order.begin(), order.end());
+    ValueBudget budget(node);
     for (const auto& [rowIndex, rowId] : order) {
         const std::size_t block = rowIndex / rowsPerBlock;
         const std::size_t offset = (rowIndex % rowsPerBlock) * rowSize;
@@ -281,6 +312,8 @@ ReadResult<Table> readTableContext(const NodeContext& node) {
                 auto bytes = readHnid(node, loadLe32(row + col.ibData));
                 if (!bytes)
                     return R::failure(bytes.error());
+                if (!budget.take(bytes->size()))
+                    return R::failure("the table's values exceed the file");
                 value.data = std::move(*bytes);
             }
             out.cells[static_cast<std::uint16_t>(col.tag >> 16)] = std::move(value);

@@ -1,6 +1,7 @@
 #include "store/pst/reader_ndb.h"
 
 #include <cstdio>
+#include <set>
 
 namespace parvelle::pst {
 
@@ -131,10 +132,11 @@ bool NodeDatabase::walkTree(const Bref& root, PageType type, Visit&& visitLeafEn
     const std::size_t leafSize =
         type == PageType::NBT ? nbtEntrySize(format()) : bbtEntrySize(format());
     bool complete = true;
-    // Depth-first with an explicit depth bound: a page that points back up the tree cannot make
+    // Depth-first, visiting each page once: a page that points back into the tree cannot make
     // this loop forever.
+    std::set<std::uint64_t> visited;
     std::function<void(const Bref&, int)> visit = [&](const Bref& ref, int depth) {
-        if (depth > kMaxBTreeDepth) {
+        if (depth > kMaxBTreeDepth || !visited.insert(ref.ib).second) {
             complete = false;
             return;
         }
@@ -277,6 +279,10 @@ ReadResult<std::uint64_t> NodeDatabase::collectDataBlocks(std::uint64_t bid, int
         const auto entry = findBlock(bid);
         if (!entry)
             return R::failure("block " + hex(bid) + " is missing from the block B-tree");
+        // Distinct blocks take at least 64 bytes each; more leaves than that means the tree
+        // repeats blocks.
+        if (out.size() >= bytes_.size() / kBlockAlignment)
+            return R::failure("data tree at block " + hex(bid) + " repeats its blocks");
         out.push_back(bid);
         return std::uint64_t{entry->cb};
     }
