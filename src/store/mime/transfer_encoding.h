@@ -1,0 +1,25 @@
+#pragma once
+// Content transfer encodings for bodies and attachments: base64 (RFC 2045 6.8) and
+// quoted-printable (RFC 2045 6.7), producing CRLF lines of at most 76 characters.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace parvelle::mime {
+
+// Base64 of `bytes` on one line, with padding.
+std::string base64Encode(std::string_view bytes);
+
+// Bytes per base64 line: 57 bytes make exactly 76 characters.
+constexpr std::size_t kBase64LineBytes = 57;
+
+// Base64 of `bytes` in lines of 76 characters, each ending in CRLF. Feeding a long input in
+// pieces whose sizes are multiples of kBase64LineBytes gives the same lines as one call.
+std::string base64Lines(std::string_view bytes);
+
+// Quoted-printable of UTF-8 text whose line breaks are LF. Every output line ends in CRLF; a
+// text that does not end in a line break ends in a soft line break, so decoding gives the text
+// back without an added newline.
+std::string quotedPrintable(std::string_view text);
+
+} // namespace parvelle::mime
