@@ -364,6 +364,58 @@ TEST_F(OlmgenTest, FactsDescribeTheWrittenArchive) {
     EXPECT_EQ(attachmentsByName["empty.txt"]->content.size(), 0u);
 }
 
+// Scanner tests build odd archives member by member: every byte must land where the writer's
+// records say, including members the central directory leaves out and cut-off members.
+TEST_F(OlmgenTest, ZipWriterBuildsOddArchivesMemberByMember) {
+    const fs::path path = scratch_ / "odd.zip";
+    ZipWriter zip(path);
+    zip.addDirectory("Accounts/");
+    zip.addFile("Accounts/a.txt", "hello");
+    zip.writeRaw("JUNK");
+    MemberOptions deflated;
+    deflated.compression = Compression::Deflated;
+    zip.addFile("Accounts/b.xml", std::string(10000, 'x'), deflated);
+    MemberOptions hidden;
+    hidden.inCentralDirectory = false;
+    zip.addFile("Accounts/hidden.bin", "secret", hidden);
+    MemberOptions cut;
+    cut.dataBytesWritten = 3;
+    zip.addFile("Accounts/cut.bin", "0123456789", cut);
+    zip.addFile("Accounts/after.txt", "after");
+    ASSERT_TRUE(zip.finish()) << zip.error();
+
+    const std::string bytes = readFile(path);
+    const std::vector<MemberRecord>& m = zip.members();
+    ASSERT_EQ(m.size(), 6u);
+    EXPECT_EQ(bytes.substr(m[1].dataOffset, 9), "helloJUNK");
+    EXPECT_EQ(m[2].headerOffset, m[1].dataOffset + 9);
+    EXPECT_EQ(m[2].uncompressedSize, 10000u);
+    EXPECT_LT(m[2].compressedSize, 100u);
+    EXPECT_EQ(bytes.substr(m[3].dataOffset, 6), "secret");
+    // The cut member's header promises all ten bytes; three are there, then the next header.
+    EXPECT_EQ(m[4].crc, Payload("0123456789").crc32());
+    EXPECT_EQ(le(bytes, m[4].headerOffset + 30 + m[4].name.size() + 4, 8), 10u);
+    EXPECT_EQ(bytes.substr(m[4].dataOffset, 3), "012");
+    EXPECT_EQ(m[5].headerOffset, m[4].dataOffset + 3);
+    EXPECT_EQ(bytes.substr(m[5].headerOffset, 4), std::string("PK\x03\x04", 4));
+
+    if (!havePython()) {
+        return;
+    }
+    const fs::path script = scratch_ / "list.py";
+    std::ofstream(script) << "import sys, zipfile\n"
+                             "z = zipfile.ZipFile(sys.argv[1])\n"
+                             "print(','.join(z.namelist()))\n"
+                             "print(z.read('Accounts/b.xml') == b'x' * 10000,"
+                             " z.read('Accounts/after.txt').decode())\n";
+    const fs::path output = scratch_ / "list.out";
+    const std::string command = "/usr/bin/python3 '" + script.string() + "' '" + path.string() +
+                                "' > '" + output.string() + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << readFile(output);
+    EXPECT_EQ(readFile(output), "Accounts/,Accounts/a.txt,Accounts/b.xml,Accounts/cut.bin,"
+                                "Accounts/after.txt\nTrue after\n");
+}
+
 // Each damage mode breaks the archive the way it promises, and only there.
 TEST_F(OlmgenTest, DamageModesBreakWhatTheyName) {
     if (!havePython()) {

@@ -131,7 +131,13 @@ ArchiveDescription largeDescription(const LargeOptions& options) {
         std::uint64_t assigned = 0;
         std::size_t largest = 0;
         for (std::size_t i = 0; i < sizes.size(); ++i) {
-            sizes[i] = static_cast<std::uint64_t>(static_cast<double>(sizes[i]) * scale);
+            // Scaling must not turn a small attachment into an empty one; empty ones are
+            // drawn on purpose above.
+            const std::uint64_t raw = sizes[i];
+            sizes[i] = static_cast<std::uint64_t>(static_cast<double>(raw) * scale);
+            if (raw > 0 && sizes[i] == 0) {
+                sizes[i] = 1;
+            }
             assigned += sizes[i];
             if (sizes[i] > sizes[largest]) {
                 largest = i;

@@ -3,6 +3,7 @@
 //   olmgen sample OUT.olm [--deflate]
 //   olmgen large OUT.olm [--mails N] [--attachment-bytes N] [--contacts N] [--groups N]
 //                        [--events N] [--tasks N] [--notes N] [--seed N] [--deflate]
+//                        (--attachment-bytes is the total over all attachments)
 //   olmgen damaged MODE OUT.olm [--deflate]      (the sample archive, damaged)
 #include "olmgen/olmgen.h"
 
@@ -22,6 +23,7 @@ int usage() {
                "       olmgen large OUT.olm [--mails N] [--attachment-bytes N] [--contacts N]\n"
                "                            [--groups N] [--events N] [--tasks N] [--notes N]\n"
                "                            [--seed N] [--deflate]\n"
+               "       (--attachment-bytes: total over all attachments; default 1e9)\n"
                "       olmgen damaged MODE OUT.olm [--deflate]\n"
                "damage modes:",
                stderr);

@@ -192,7 +192,8 @@ struct ArchiveDescription {
 };
 
 // ----------------------------------------------------------------------------------------------
-// Expected facts: what a correct reader must find, item by item, for integration tests.
+// Expected facts: what a correct reader must find, item by item, for integration tests. They
+// follow the description's fields; DocumentOverrides are not reflected in them.
 
 enum class ItemKind { Mail, Contact, Group, Event, Task, Note };
 
