@@ -284,7 +284,7 @@ private:
                 add(ViolationKind::DataTree, where, "the data tree mixes levels");
             walkDataTree(child, where, depth + 1);
         }
-        const auto total = db_.readStream(bid);
+        const auto total = db_.dataSize(bid);
         if (!total)
             add(ViolationKind::DataTree, where, total.error());
     }
@@ -367,15 +367,19 @@ private:
             return;
         checkHeapTrees(*node, where);
         if (pc) {
-            const auto props = readPropertyContext(*node);
+            // Values kept in subnodes (attachment data, long bodies) are checked as blocks and
+            // data trees; the context itself only has to name subnodes that exist.
+            const auto props = readPropertyContext(*node, false);
             if (!props)
                 add(ViolationKind::PropertyContext, where, props.error());
             // Embedded messages hang below attachments; find them through PtypObject values.
             if (props && nidType(nid) == kNidTypeAttachment) {
                 for (const auto& [id, value] : *props) {
-                    if (value.type != kPtypObject || value.data.size() < 4)
+                    if (value.type != kPtypObject || (value.subnode == 0 && value.data.size() < 4))
                         continue;
-                    const auto sub = node->subnodes.find(loadLe32(value.data.data()));
+                    const std::uint32_t objectNid =
+                        value.subnode != 0 ? value.subnode : loadLe32(value.data.data());
+                    const auto sub = node->subnodes.find(objectNid);
                     if (sub == node->subnodes.end()) {
                         add(ViolationKind::PropertyContext, where,
                             "the embedded object's subnode is missing");

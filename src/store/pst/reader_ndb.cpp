@@ -338,6 +338,11 @@ NodeDatabase::readDataBlocks(std::uint64_t bid) const {
     return blocks;
 }
 
+ReadResult<std::uint64_t> NodeDatabase::dataSize(std::uint64_t bid) const {
+    std::vector<std::uint64_t> bids;
+    return collectDataBlocks(bid, 0, bids);
+}
+
 ReadResult<std::vector<std::uint8_t>> NodeDatabase::readStream(std::uint64_t bid) const {
     std::vector<std::uint8_t> out;
     const auto done = forEachDataBlock(

@@ -100,6 +100,9 @@ public:
     // The external blocks of a data tree (the block itself when `bid` names an external block),
     // decoded and in order. Heap-on-node readers need the blocks one by one.
     ReadResult<std::vector<std::vector<std::uint8_t>>> readDataBlocks(std::uint64_t bid) const;
+    // The size of a data tree's data, from its structure alone (every block is looked up, none
+    // is read); fails when the tree is broken or its totals disagree.
+    ReadResult<std::uint64_t> dataSize(std::uint64_t bid) const;
     // A data tree's bytes as one stream.
     ReadResult<std::vector<std::uint8_t>> readStream(std::uint64_t bid) const;
     // Visits a data tree's decoded blocks in order without holding more than one (for large
