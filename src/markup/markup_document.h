@@ -84,7 +84,8 @@ public:
     bool FindSibling(std::string_view name = {});
     // If current is 0, first moves to the first element of the level (failing when there is
     // none); then searches the children of current after child (from the first child when child
-    // is 0); on success it becomes child. On failure the position stays where it was.
+    // is 0); on success it becomes child. When no child is found the position stays where it was
+    // (after the move to the first element, if one was made).
     bool FindChild(std::string_view name = {});
     // Current becomes parent, child becomes current. Only when current is non-zero.
     bool Descend();

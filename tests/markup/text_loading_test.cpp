@@ -143,6 +143,10 @@ TEST(TextLoading, LoadingParsesAndAppendsTheParseReport) {
     EXPECT_TRUE(doc.LoadBytes(std::string_view("\xEF\xBB\xBF<emails><email/></emails>")));
     EXPECT_TRUE(doc.FindSibling("emails"));
     EXPECT_TRUE(doc.FindChild("email"));
+    EXPECT_EQ(doc.Flags(), kFileUtf8Signature);
+    const std::byte span[] = {std::byte{'<'}, std::byte{'x'}, std::byte{'/'}, std::byte{'>'}};
+    EXPECT_TRUE(doc.LoadBytes(std::span<const std::byte>(span)));
+    EXPECT_TRUE(doc.FindSibling("x"));
     EXPECT_FALSE(doc.LoadBytes(std::string_view("<a><b></a>")));
     EXPECT_EQ(doc.Report(), "<read encoding=\"UTF-8\" length=\"10\"/>"
                             "<converted_to encoding=\"UTF-16\" length=\"10\"/>"
