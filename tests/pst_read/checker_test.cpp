@@ -169,6 +169,29 @@ const Damage kDamages[] = {
          encodeBlock(db.header().crypt, data, b->bref.bid);
          fixBlock(bytes, db.format(), *b);
      }},
+    {"ContentCount", ViolationKind::Hierarchy,
+     [](Bytes& bytes, const NodeDatabase& db) {
+         // PidTagContentCount (0x3602, PtypInteger32) is stored inline in the folder's property
+         // B-tree: key 02 36, type 03 00, then the value. Raise a count of 1 to 2.
+         const std::uint8_t record[] = {0x02, 0x36, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00};
+         for (const NbtEntry& node : db.allNodes()) {
+             if (nidType(node.nid) != kNidTypeNormalFolder)
+                 continue;
+             const auto b = db.findBlock(node.bidData);
+             std::span<std::uint8_t> data(bytes.data() + b->bref.ib, b->cb);
+             decodeBlock(db.header().crypt, data, b->bref.bid);
+             const auto at =
+                 std::search(data.begin(), data.end(), std::begin(record), std::end(record));
+             if (at != data.end())
+                 at[4] = 2;
+             encodeBlock(db.header().crypt, data, b->bref.bid);
+             if (at != data.end()) {
+                 fixBlock(bytes, db.format(), *b);
+                 return;
+             }
+         }
+         ADD_FAILURE() << "no folder with one message";
+     }},
     {"FolderParent", ViolationKind::Hierarchy,
      [](Bytes& bytes, const NodeDatabase& db) {
          // Move one folder under the root folder without updating any hierarchy table.

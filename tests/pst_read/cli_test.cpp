@@ -19,7 +19,8 @@ struct CommandRun {
     std::string err;
 };
 
-CommandRun run(int (*command)(const std::vector<std::string>&), const std::vector<std::string>& args) {
+CommandRun run(int (*command)(const std::vector<std::string>&),
+               const std::vector<std::string>& args) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const int code = command(args);

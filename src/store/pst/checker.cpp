@@ -24,6 +24,19 @@ std::uint64_t loadIdAt(Format f, const std::uint8_t* p) {
 
 // Property ids the folder checks compare with the tables.
 constexpr std::uint16_t kPropContentCount = 0x3602;
+constexpr std::uint16_t kPropContentUnreadCount = 0x3603;
+constexpr std::uint16_t kPropMessageFlags = 0x0E07;
+constexpr std::uint32_t kMessageFlagRead = 0x1;
+// Contents-table columns that repeat a message's own properties and must agree with them. The
+// message size is not among them: Outlook's own files carry rows whose size differs from the
+// object's for messages with embedded messages.
+constexpr std::uint16_t kMirroredColumns[] = {
+    0x001A, // PidTagMessageClass
+    0x0037, // PidTagSubject
+    0x0E07, // PidTagMessageFlags
+    0x0039, // PidTagClientSubmitTime
+    0x0E06, // PidTagMessageDeliveryTime
+};
 constexpr std::uint16_t kPropSubfolders = 0x360A;
 constexpr std::uint16_t kPropLtpRowId = 0x67F2;
 
@@ -582,6 +595,30 @@ private:
                     std::to_string(actual) + " row(s)");
     }
 
+    // Each contents row repeats some of its message's properties; a row that says otherwise
+    // shows the reader a different message than the one it opens.
+    void compareRowsWithMessages(const std::vector<TableRow>& rows, const std::string& where) {
+        for (const TableRow& row : rows) {
+            const auto node = nodeByNid_.find(row.rowId);
+            if (node == nodeByNid_.end())
+                continue;
+            const auto props =
+                readPropertyContext(db_, {node->second.bidData, node->second.bidSub});
+            if (!props)
+                continue;
+            for (std::uint16_t id : kMirroredColumns) {
+                const auto cell = row.cells.find(id);
+                const auto own = props->find(id);
+                if (cell == row.cells.end() || own == props->end())
+                    continue;
+                if (cell->second.type != own->second.type || cell->second.data != own->second.data)
+                    add(ViolationKind::Hierarchy, where,
+                        "its contents row for message " + hex(row.rowId) + " differs in property " +
+                            hex(id));
+            }
+        }
+    }
+
     void checkFolders() {
         std::map<std::uint32_t, std::set<std::uint32_t>> folders, messages, assoc;
         for (const auto& [nid, node] : nodeByNid_) {
@@ -620,9 +657,19 @@ private:
             }
             if (contents) {
                 compareRows(*contents, messages[nid], where, "message");
-                if (props)
+                if (props) {
                     compareCount(*props, kPropContentCount, contents->size(), where,
                                  "its content count");
+                    std::size_t unread = 0;
+                    for (const TableRow& row : *contents) {
+                        const auto flags = row.cells.find(kPropMessageFlags);
+                        unread += flags != row.cells.end() && flags->second.data.size() >= 4 &&
+                                  !(loadLe32(flags->second.data.data()) & kMessageFlagRead);
+                    }
+                    compareCount(*props, kPropContentUnreadCount, unread, where,
+                                 "its unread count");
+                }
+                compareRowsWithMessages(*contents, where);
             }
             // The associated content count is not compared: Outlook leaves it stale when
             // associated items go (genuine files show a count with an empty table).

@@ -16,7 +16,7 @@ std::string subjectText(const PropertyMap& props, std::uint32_t codepage) {
     std::string s = stringProp(props, propid::kSubject, codepage).value_or("");
     if (!s.empty() && s[0] == '\x01') {
         std::size_t n = 2;
-        while (n < s.size() && (static_cast<unsigned char>(s[n - 1]) & 0xC0) == 0x80)
+        while (n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
             ++n;
         s.erase(0, std::min(n, s.size()));
     }
