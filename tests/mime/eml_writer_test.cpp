@@ -414,6 +414,37 @@ TEST(EmlHeadersFromModel, DateMessageIdImportanceAndExchangeSender) {
     expectRoundTrip(m, w.str(), dir);
 }
 
+TEST(EmlHeaderEncoding, EncodedWordsNeverSplitACharacterWhateverTheAlignment) {
+    // Shifting the text by one to three bytes moves every word boundary across the 3- and
+    // 4-byte sequences; the checker decodes each encoded word on its own.
+    for (int shift = 0; shift < 4; ++shift) {
+        SCOPED_TRACE(shift);
+        const std::string pad(static_cast<std::size_t>(shift), 'a');
+        MailSpec spec{pad + "😀漢字😀 emoji and kanji mixed 😀😀😀漢字漢字漢字 " + pad + "éü😀",
+                      {pad + "名前😀", "n@example.com"},
+                      {},
+                      {},
+                      {},
+                      "x",
+                      "",
+                      {}};
+        spec.attachments.push_back({pad + "😀漢字😀漢字😀漢字😀漢字😀漢字😀漢字.txt", "x", {}});
+        expectRoundTrip(spec);
+    }
+}
+
+TEST(EmlBodies, HtmlInAnotherCodePageIsSentAsUtf8) {
+    mapi::Message m = makeMessage({"Code page", {}, {}, {}, {}, "caf\xC3\xA9", "", {}});
+    const std::string html = "<p>caf\xE9 \x80</p>"; // windows-1252: e acute, euro sign
+    m.props.setBinary(tags::kHtml, mapi::Binary(html.begin(), html.end()));
+    m.props.setInt(tags::kInternetCodepage, 1252);
+    TempDir dir;
+    json::Writer w;
+    w.beginObject().key("subject").value("Code page").key("plain").value("café");
+    w.key("html").value("<p>café €</p>").endObject();
+    expectRoundTrip(m, w.str(), dir);
+}
+
 TEST(EmlStreaming, LargeFileAttachmentIsReadInPieces) {
     TempDir dir;
     const fs::path source = dir / "big.bin";
