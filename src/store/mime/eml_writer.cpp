@@ -67,8 +67,9 @@ std::string singleLine(std::string_view in) {
 
 // An address usable in an addr-spec: local@domain, printable ASCII, no spaces or brackets.
 bool isSmtpAddress(std::string_view address) {
-    const std::size_t at = address.rfind('@');
-    if (at == std::string_view::npos || at == 0 || at + 1 == address.size())
+    const std::size_t at = address.find('@');
+    if (at == std::string_view::npos || at == 0 || at + 1 == address.size() ||
+        address.find('@', at + 1) != std::string_view::npos)
         return false;
     for (unsigned char c : address)
         if (c <= 0x20 || c >= 0x7F || c == '<' || c == '>' || c == '(' || c == ')' || c == ',' ||
