@@ -12,16 +12,6 @@ namespace parvelle::pst {
 
 namespace {
 
-std::string hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-    return buf;
-}
-
-std::uint64_t loadIdAt(Format f, const std::uint8_t* p) {
-    return f == Format::Unicode ? loadLe64(p) : loadLe32(p);
-}
-
 // Property ids the folder checks compare with the tables.
 constexpr std::uint16_t kPropContentCount = 0x3602;
 constexpr std::uint16_t kPropContentUnreadCount = 0x3603;
@@ -145,7 +135,7 @@ private:
     void visitPage(const Bref& ref, PageType type, int expectedLevel, std::uint64_t low,
                    std::optional<std::uint64_t> high, int depth, std::set<std::uint64_t>& visited) {
         const char* treeName = type == PageType::NBT ? "node B-tree" : "block B-tree";
-        const std::string where = std::string(treeName) + " page at " + hex(ref.ib);
+        const std::string where = std::string(treeName) + " page at " + hexId(ref.ib);
         if (depth > NodeDatabase::kMaxBTreeDepth || !visited.insert(ref.ib).second) {
             add(ViolationKind::BTree, where, "the page is reached twice (a cycle)");
             return;
@@ -169,7 +159,7 @@ private:
             add(ViolationKind::PageTrailer, where, "the page signature does not match");
         if (t.bid != ref.bid)
             add(ViolationKind::PageTrailer, where,
-                "the page's id " + hex(t.bid) + " differs from its reference " + hex(ref.bid));
+                "the page's id " + hexId(t.bid) + " differs from its reference " + hexId(ref.bid));
         const std::uint8_t* info = page.data() + btPageInfoOffset(f_);
         const std::size_t count = info[0], maxCount = info[1], entrySize = info[2];
         const int level = info[3];
@@ -189,7 +179,7 @@ private:
         std::optional<std::uint64_t> previous;
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint8_t* e = page.data() + i * entrySize;
-            std::uint64_t key = loadIdAt(f_, e);
+            std::uint64_t key = loadId(f_, e);
             if (level == 0 && type == PageType::NBT)
                 key = loadLe32(e); // the NID; Unicode pads it to 8 bytes
             if (type == PageType::BBT)
@@ -198,22 +188,22 @@ private:
                 add(ViolationKind::BTree, where, "the keys are not in ascending order");
             if (key < low || (high && key >= *high))
                 add(ViolationKind::BTree, where,
-                    "key " + hex(key) + " lies outside the range its parent gives");
+                    "key " + hexId(key) + " lies outside the range its parent gives");
             previous = key;
             if (level > 0) {
                 std::optional<std::uint64_t> childHigh = high;
                 if (i + 1 < count)
-                    childHigh = loadIdAt(f_, e + entrySize);
+                    childHigh = loadId(f_, e + entrySize);
                 if (type == PageType::BBT && childHigh)
                     childHigh = bidKey(*childHigh);
-                visitPage({loadIdAt(f_, e + n), loadIdAt(f_, e + 2 * n)}, type, level - 1, key,
+                visitPage({loadId(f_, e + n), loadId(f_, e + 2 * n)}, type, level - 1, key,
                           childHigh, depth + 1, visited);
             } else if (type == PageType::NBT) {
-                nodes_.push_back({loadLe32(e), loadIdAt(f_, e + n), loadIdAt(f_, e + 2 * n),
-                                  loadLe32(e + 3 * n)});
+                nodes_.push_back(
+                    {loadLe32(e), loadId(f_, e + n), loadId(f_, e + 2 * n), loadLe32(e + 3 * n)});
             } else {
                 BbtEntry b;
-                b.bref = {loadIdAt(f_, e), loadIdAt(f_, e + n)};
+                b.bref = {loadId(f_, e), loadId(f_, e + n)};
                 b.cb = loadLe16(e + 2 * n);
                 b.cRef = loadLe16(e + 2 * n + 2);
                 blocks_[bidKey(b.bref.bid)] = {b, 0};
@@ -225,7 +215,7 @@ private:
     void checkBlocks() {
         for (auto& [key, info] : blocks_) {
             const BbtEntry& b = info.entry;
-            const std::string where = "block " + hex(b.bref.bid);
+            const std::string where = "block " + hexId(b.bref.bid);
             ++report_.blocks;
             const std::size_t total = blockTotalSize(f_, b.cb);
             if (b.cb > maxBlockDataSize(f_) || b.bref.ib % kBlockAlignment != 0 ||
@@ -266,7 +256,7 @@ private:
         const auto it = blocks_.find(bidKey(bid));
         if (it == blocks_.end()) {
             add(ViolationKind::MissingBlock, from,
-                "block " + hex(bid) + " is referenced but not in the block B-tree");
+                "block " + hexId(bid) + " is referenced but not in the block B-tree");
             return nullptr;
         }
         ++it->second.references;
@@ -278,7 +268,7 @@ private:
         if (!info || !bidIsInternal(bid) || info->walked || !info->readable)
             return;
         info->walked = true;
-        const std::string where = "block " + hex(bid);
+        const std::string where = "block " + hexId(bid);
         const auto raw = bytes_.subspan(info->entry.bref.ib, info->entry.cb);
         if (raw.size() < kDataTreeHeaderSize || raw[0] != kBlockTypeData || raw[1] < 1 ||
             raw[1] > 2 || depth + raw[1] > 2) {
@@ -292,7 +282,7 @@ private:
             return;
         }
         for (std::size_t i = 0; i < count; ++i) {
-            const std::uint64_t child = loadIdAt(f_, raw.data() + kDataTreeHeaderSize + i * n);
+            const std::uint64_t child = loadId(f_, raw.data() + kDataTreeHeaderSize + i * n);
             if (bidIsInternal(child) != (raw[1] == 2))
                 add(ViolationKind::DataTree, where, "the data tree mixes levels");
             walkDataTree(child, where, depth + 1);
@@ -307,7 +297,7 @@ private:
         if (!info || info->walked || !info->readable)
             return;
         info->walked = true;
-        const std::string where = "block " + hex(bid);
+        const std::string where = "block " + hexId(bid);
         const auto raw = bytes_.subspan(info->entry.bref.ib, info->entry.cb);
         const std::size_t header = subnodeHeaderSize(f_);
         if (!bidIsInternal(bid) || raw.size() < header || raw[0] != kBlockTypeSubnode ||
@@ -332,12 +322,12 @@ private:
                 add(ViolationKind::DataTree, where, "the subnodes are not in ascending order");
             previous = nid;
             if (leaf) {
-                walkDataTree(loadIdAt(f_, e + n), where, 0);
-                const std::uint64_t sub = loadIdAt(f_, e + 2 * n);
+                walkDataTree(loadId(f_, e + n), where, 0);
+                const std::uint64_t sub = loadId(f_, e + 2 * n);
                 if (sub != 0)
                     walkSubnodeTree(sub, where, 0);
             } else {
-                walkSubnodeTree(loadIdAt(f_, e + n), where, depth + 1);
+                walkSubnodeTree(loadId(f_, e + n), where, depth + 1);
             }
         }
     }
@@ -346,7 +336,7 @@ private:
         std::optional<std::uint32_t> previous;
         for (const NbtEntry& node : nodes_) {
             ++report_.nodes;
-            const std::string where = "node " + hex(node.nid);
+            const std::string where = "node " + hexId(node.nid);
             // Search queues and other internal nodes may be empty; objects never are.
             if (node.bidData != 0)
                 walkDataTree(node.bidData, where, 0);
@@ -413,7 +403,7 @@ private:
                     if (id != row.cells.end() && id->second.data.size() >= 4 &&
                         loadLe32(id->second.data.data()) != row.rowId)
                         add(ViolationKind::TableContext, where,
-                            "row " + hex(row.rowId) + " holds another row id");
+                            "row " + hexId(row.rowId) + " holds another row id");
                 }
             }
         }
@@ -421,7 +411,7 @@ private:
             const std::uint32_t t = nidType(subNid);
             if (t == kNidTypeAttachment || t == kNidTypeAttachmentTable ||
                 t == kNidTypeRecipientTable)
-                checkObject(subNid, {sub.bidData, sub.bidSub}, where + " subnode " + hex(subNid),
+                checkObject(subNid, {sub.bidData, sub.bidSub}, where + " subnode " + hexId(subNid),
                             depth + 1);
         }
     }
@@ -462,7 +452,7 @@ private:
             // Outlook counts the B-tree's own hold on a block: a block with one owner reads 2.
             const std::uint32_t expected = info.references + 1;
             if (info.entry.cRef != expected)
-                add(ViolationKind::RefCount, "block " + hex(info.entry.bref.bid),
+                add(ViolationKind::RefCount, "block " + hexId(info.entry.bref.bid),
                     "the reference count is " + std::to_string(info.entry.cRef) + " but " +
                         std::to_string(info.references) + " reference(s) were found");
         }
@@ -480,7 +470,7 @@ private:
             bool amapReadable = false;
             for (std::size_t k = 0; k < maps.count; ++k) {
                 const auto [type, ib] = maps.pages[k];
-                const std::string where = "map page at " + hex(ib);
+                const std::string where = "map page at " + hexId(ib);
                 if (!inFile(ib, kPageSize)) {
                     add(ViolationKind::AllocationMap, where, "the map page is missing");
                     continue;
@@ -511,7 +501,8 @@ private:
         }
         if (intervals > 0 && h.ibAMapLast != lastAMap)
             add(ViolationKind::AllocationMap, "header",
-                "the last allocation map is at " + hex(lastAMap) + ", not at " + hex(h.ibAMapLast));
+                "the last allocation map is at " + hexId(lastAMap) + ", not at " +
+                    hexId(h.ibAMapLast));
         if (h.fAMapValid != kAMapInvalid && freeBytes != h.cbAMapFree)
             add(ViolationKind::AllocationMap, "header",
                 "the allocation maps leave " + std::to_string(freeBytes) +
@@ -538,7 +529,7 @@ private:
             for (std::uint64_t ib = r.ib; ib < r.ib + r.size; ib += kAMapSlotBytes) {
                 if (!slotAllocated(ib)) {
                     add(ViolationKind::AllocationMap, r.where,
-                        "its bytes at " + hex(ib) + " are marked free in the allocation map");
+                        "its bytes at " + hexId(ib) + " are marked free in the allocation map");
                     break;
                 }
             }
@@ -549,14 +540,14 @@ private:
     void checkMandatoryNodes() {
         for (std::uint32_t nid : kMandatoryNodes) {
             if (!nodeByNid_.contains(nid))
-                add(ViolationKind::MandatoryNode, "node " + hex(nid), "the node is missing");
+                add(ViolationKind::MandatoryNode, "node " + hexId(nid), "the node is missing");
         }
     }
 
     std::optional<std::vector<TableRow>> tableRows(std::uint32_t nid, const std::string& where) {
         const auto it = nodeByNid_.find(nid);
         if (it == nodeByNid_.end()) {
-            add(ViolationKind::Hierarchy, where, "table " + hex(nid) + " is missing");
+            add(ViolationKind::Hierarchy, where, "table " + hexId(nid) + " is missing");
             return std::nullopt;
         }
         const auto table = readTableContext(db_, {it->second.bidData, it->second.bidSub});
@@ -573,12 +564,12 @@ private:
         for (std::uint32_t nid : children) {
             if (!listed.contains(nid))
                 add(ViolationKind::Hierarchy, where,
-                    std::string(what) + " " + hex(nid) + " is missing from its table");
+                    std::string(what) + " " + hexId(nid) + " is missing from its table");
         }
         for (std::uint32_t nid : listed) {
             if (!children.contains(nid))
                 add(ViolationKind::Hierarchy, where,
-                    std::string("its table lists ") + what + " " + hex(nid) +
+                    std::string("its table lists ") + what + " " + hexId(nid) +
                         ", which is not one of its children");
         }
     }
@@ -613,8 +604,8 @@ private:
                     continue;
                 if (cell->second.type != own->second.type || cell->second.data != own->second.data)
                     add(ViolationKind::Hierarchy, where,
-                        "its contents row for message " + hex(row.rowId) + " differs in property " +
-                            hex(id));
+                        "its contents row for message " + hexId(row.rowId) +
+                            " differs in property " + hexId(id));
             }
         }
     }
@@ -628,8 +619,8 @@ private:
                     folders[node.nidParent].insert(nid);
                 const auto parent = nodeByNid_.find(node.nidParent);
                 if (parent == nodeByNid_.end() || nidType(node.nidParent) != kNidTypeNormalFolder)
-                    add(ViolationKind::Hierarchy, "node " + hex(nid),
-                        "the folder's parent " + hex(node.nidParent) + " is not a folder");
+                    add(ViolationKind::Hierarchy, "node " + hexId(nid),
+                        "the folder's parent " + hexId(node.nidParent) + " is not a folder");
             } else if (t == kNidTypeNormalMessage) {
                 messages[node.nidParent].insert(nid);
             } else if (t == kNidTypeAssocMessage) {
@@ -639,7 +630,7 @@ private:
         for (const auto& [nid, node] : nodeByNid_) {
             if (nidType(nid) != kNidTypeNormalFolder)
                 continue;
-            const std::string where = "folder " + hex(nid);
+            const std::string where = "folder " + hexId(nid);
             const auto props = readPropertyContext(db_, {node.bidData, node.bidSub});
             const std::uint32_t index = nidIndex(nid);
             const auto hierarchy = tableRows(makeNid(kNidTypeHierarchyTable, index), where);
@@ -679,8 +670,8 @@ private:
         for (const auto* group : {&messages, &assoc}) {
             for (const auto& [parent, children] : *group) {
                 if (nidType(parent) != kNidTypeNormalFolder || !nodeByNid_.contains(parent))
-                    add(ViolationKind::Hierarchy, "node " + hex(*children.begin()),
-                        "the message's parent " + hex(parent) + " is not a folder");
+                    add(ViolationKind::Hierarchy, "node " + hexId(*children.begin()),
+                        "the message's parent " + hexId(parent) + " is not a folder");
             }
         }
     }

@@ -65,16 +65,6 @@ constexpr std::array<std::uint8_t, 256> invert(const std::array<std::uint8_t, 25
 }
 constexpr auto kCryptI = invert(kCryptR);
 
-std::uint64_t loadId(Format f, const std::uint8_t* p) {
-    return f == Format::Unicode ? loadLe64(p) : loadLe32(p);
-}
-void storeId(Format f, std::uint8_t* p, std::uint64_t v) {
-    if (f == Format::Unicode)
-        storeLe64(p, v);
-    else
-        storeLe32(p, static_cast<std::uint32_t>(v));
-}
-
 } // namespace
 
 std::uint32_t computeCrc(std::span<const std::uint8_t> bytes, std::uint32_t crc) {

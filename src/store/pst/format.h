@@ -55,6 +55,16 @@ enum class CryptMethod : std::uint8_t { None = 0x00, Permute = 0x01, Cyclic = 0x
 constexpr std::size_t idSize(Format f) {
     return f == Format::Unicode ? 8 : 4;
 }
+// A block id or file offset of idSize(f) bytes.
+inline std::uint64_t loadId(Format f, const std::uint8_t* p) {
+    return f == Format::Unicode ? loadLe64(p) : loadLe32(p);
+}
+inline void storeId(Format f, std::uint8_t* p, std::uint64_t v) {
+    if (f == Format::Unicode)
+        storeLe64(p, v);
+    else
+        storeLe32(p, static_cast<std::uint32_t>(v));
+}
 
 // ---------------------------------------------------------------------------------------------
 // Header (at file offset 0)

@@ -8,12 +8,6 @@ namespace parvelle::pst {
 
 namespace {
 
-std::string hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-    return buf;
-}
-
 // B-trees on a heap are shallow (a heap holds at most a few MB); deeper claims are corruption.
 constexpr int kMaxBthLevels = 8;
 
@@ -61,11 +55,11 @@ ReadResult<std::span<const std::uint8_t>> Heap::item(std::uint32_t hid) const {
     if (hid == 0)
         return std::span<const std::uint8_t>{};
     if (!hnidIsHid(hid))
-        return R::failure("heap id " + hex(hid) + " is not a heap id");
+        return R::failure("heap id " + hexId(hid) + " is not a heap id");
     const std::size_t block = hidBlockIndex(hid);
     const std::size_t index = hidIndex(hid);
     if (block >= maps_.size() || index == 0 || index >= maps_[block].rgibAlloc.size())
-        return R::failure("heap id " + hex(hid) + " names no allocation");
+        return R::failure("heap id " + hexId(hid) + " names no allocation");
     const auto& offsets = maps_[block].rgibAlloc;
     return std::span<const std::uint8_t>(blocks_[block])
         .subspan(offsets[index - 1], offsets[index] - offsets[index - 1]);
@@ -77,14 +71,14 @@ ReadResult<BTreeOnHeap> readBTreeOnHeap(const Heap& heap, std::uint32_t hidHeade
     if (!header)
         return R::failure(header.error());
     if (header->size() < kBthHeaderSize || (*header)[0] != kClientSigBTree)
-        return R::failure("B-tree header " + hex(hidHeader) + " is not a B-tree header");
+        return R::failure("B-tree header " + hexId(hidHeader) + " is not a B-tree header");
     BTreeOnHeap bth;
     bth.cbKey = (*header)[1];
     bth.cbEnt = (*header)[2];
     bth.levels = (*header)[3];
     const std::uint32_t hidRoot = loadLe32(header->data() + 4);
     if (bth.cbKey == 0 || bth.levels > kMaxBthLevels)
-        return R::failure("B-tree header " + hex(hidHeader) + " has impossible sizes");
+        return R::failure("B-tree header " + hexId(hidHeader) + " has impossible sizes");
     struct Walk {
         const Heap& heap;
         BTreeOnHeap& bth;
@@ -95,7 +89,7 @@ ReadResult<BTreeOnHeap> readBTreeOnHeap(const Heap& heap, std::uint32_t hidHeade
                 return true;
             // Each page once: a page listed twice would repeat (and multiply) its records.
             if (!visited.insert(hid).second) {
-                error = "B-tree page " + hex(hid) + " is listed twice";
+                error = "B-tree page " + hexId(hid) + " is listed twice";
                 return false;
             }
             const auto item = heap.item(hid);
@@ -105,7 +99,7 @@ ReadResult<BTreeOnHeap> readBTreeOnHeap(const Heap& heap, std::uint32_t hidHeade
             }
             const std::size_t recordSize = bth.cbKey + (level > 0 ? 4u : bth.cbEnt);
             if (item->size() % recordSize != 0) {
-                error = "B-tree page " + hex(hid) + " does not hold whole records";
+                error = "B-tree page " + hexId(hid) + " does not hold whole records";
                 return false;
             }
             for (std::size_t off = 0; off < item->size(); off += recordSize) {
@@ -171,7 +165,7 @@ ReadResult<std::vector<std::uint8_t>> readHnid(const NodeContext& node, std::uin
     }
     const auto sub = node.subnodes.find(hnid);
     if (sub == node.subnodes.end())
-        return R::failure("subnode " + hex(hnid) + " is missing");
+        return R::failure("subnode " + hexId(hnid) + " is missing");
     return node.db->readStream(sub->second.bidData);
 }
 
@@ -195,7 +189,7 @@ ReadResult<PropertyMap> readPropertyContext(const NodeContext& node, bool loadSu
             value.data.assign(data.begin() + 2, data.begin() + 2 + static_cast<long>(fixed));
         } else if (!loadSubnodeValues && !hnidIsHid(hnid)) {
             if (!node.subnodes.contains(hnid))
-                return R::failure("subnode " + hex(hnid) + " is missing");
+                return R::failure("subnode " + hexId(hnid) + " is missing");
             value.subnode = hnid;
         } else {
             auto bytes = readHnid(node, hnid);
@@ -245,7 +239,7 @@ ReadResult<Table> readTableContext(const NodeContext& node) {
         TableColumn col{loadLe32(d), loadLe16(d + 4), d[6], d[7]};
         if (col.ibData + col.cbData > rowSize || col.iBit >= cCols * 8 ||
             (col.cbData != 1 && col.cbData != 2 && col.cbData != 4 && col.cbData != 8))
-            return R::failure("table column " + hex(col.tag) + " lies outside the row");
+            return R::failure("table column " + hexId(col.tag) + " lies outside the row");
         table.columns.push_back(col);
     }
     const auto index = readBTreeOnHeap(node.heap, hidRowIndex);
@@ -292,7 +286,7 @@ ReadResult<Table> readTableContext(const NodeContext& node) {
         const std::size_t block = rowIndex / rowsPerBlock;
         const std::size_t offset = (rowIndex % rowsPerBlock) * rowSize;
         if (block >= matrixBlocks.size() || offset + rowSize > matrixBlocks[block].size())
-            return R::failure("table row " + hex(rowId) + " lies outside the row matrix");
+            return R::failure("table row " + hexId(rowId) + " lies outside the row matrix");
         const std::uint8_t* row = matrixBlocks[block].data() + offset;
         TableRow out;
         out.rowId = rowId;
@@ -304,11 +298,11 @@ ReadResult<Table> readTableContext(const NodeContext& node) {
             const std::size_t fixed = fixedPropSize(value.type);
             if (fixed > 0 && fixed <= 8) {
                 if (col.cbData != fixed)
-                    return R::failure("table column " + hex(col.tag) + " has a wrong width");
+                    return R::failure("table column " + hexId(col.tag) + " has a wrong width");
                 value.data.assign(row + col.ibData, row + col.ibData + fixed);
             } else {
                 if (col.cbData != 4)
-                    return R::failure("table column " + hex(col.tag) + " has a wrong width");
+                    return R::failure("table column " + hexId(col.tag) + " has a wrong width");
                 auto bytes = readHnid(node, loadLe32(row + col.ibData));
                 if (!bytes)
                     return R::failure(bytes.error());

@@ -9,12 +9,6 @@ namespace parvelle::pst {
 
 namespace {
 
-std::string hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-    return buf;
-}
-
 std::uint32_t entryIdNid(const std::vector<std::uint8_t>& entryId) {
     // A PST entry id: rgbFlags(4), the store's provider UID(16), then the NID(4).
     return entryId.size() >= 24 ? loadLe32(entryId.data() + 20) : 0;
@@ -225,13 +219,13 @@ ReadResult<PstFolder> PstReader::folder(std::uint32_t nid) const {
     using R = ReadResult<PstFolder>;
     const auto node = db_.findNode(nid);
     if (!node || nidType(nid) != kNidTypeNormalFolder)
-        return R::failure("folder " + hex(nid) + " does not exist");
+        return R::failure("folder " + hexId(nid) + " does not exist");
     PstFolder f;
     f.nid = nid;
     f.parentNid = node->nidParent;
     auto props = readPropertyContext(db_, {node->bidData, node->bidSub});
     if (!props)
-        return R::failure("folder " + hex(nid) + ": " + props.error());
+        return R::failure("folder " + hexId(nid) + ": " + props.error());
     f.props = std::move(*props);
     // Each table is optional to a reader: a folder without one simply lists nothing there.
     auto readTable = [&](std::uint32_t type) -> ReadResult<std::vector<TableRow>> {
@@ -248,7 +242,7 @@ ReadResult<PstFolder> PstReader::folder(std::uint32_t nid) const {
     auto assoc = readTable(kNidTypeAssocContentsTable);
     for (auto* t : {&hierarchy, &contents, &assoc}) {
         if (!*t)
-            return R::failure("folder " + hex(nid) + ": " + t->error());
+            return R::failure("folder " + hexId(nid) + ": " + t->error());
     }
     for (const TableRow& row : *hierarchy)
         f.subfolders.push_back(row.rowId);
@@ -260,13 +254,13 @@ ReadResult<PstFolder> PstReader::folder(std::uint32_t nid) const {
 ReadResult<PstMessage> PstReader::message(std::uint32_t nid) const {
     const auto node = db_.findNode(nid);
     if (!node)
-        return ReadResult<PstMessage>::failure("message " + hex(nid) + " does not exist");
+        return ReadResult<PstMessage>::failure("message " + hexId(nid) + " does not exist");
     return readMessage(nid, {node->bidData, node->bidSub});
 }
 
 ReadResult<PstMessage> PstReader::readMessage(std::uint32_t nid, const NodeRef& ref) const {
     using R = ReadResult<PstMessage>;
-    const std::string what = nid ? "message " + hex(nid) : std::string("embedded message");
+    const std::string what = nid ? "message " + hexId(nid) : std::string("embedded message");
     auto node = openNodeContext(db_, ref);
     if (!node)
         return R::failure(what + ": " + node.error());
@@ -298,17 +292,17 @@ ReadResult<PstMessage> PstReader::readMessage(std::uint32_t nid, const NodeRef& 
     for (auto& row : *attachments) {
         const auto sub = node->subnodes.find(row.rowId);
         if (sub == node->subnodes.end())
-            return R::failure(what + ": attachment " + hex(row.rowId) + " is missing");
+            return R::failure(what + ": attachment " + hexId(row.rowId) + " is missing");
         PstAttachment a;
         a.nid = row.rowId;
         a.ref = {sub->second.bidData, sub->second.bidSub};
         a.tableRow = std::move(row.cells);
         const auto context = openNodeContext(db_, a.ref);
         if (!context)
-            return R::failure(what + ": attachment " + hex(a.nid) + ": " + context.error());
+            return R::failure(what + ": attachment " + hexId(a.nid) + ": " + context.error());
         auto attachProps = readPropertyContext(*context, false);
         if (!attachProps)
-            return R::failure(what + ": attachment " + hex(a.nid) + ": " + attachProps.error());
+            return R::failure(what + ": attachment " + hexId(a.nid) + ": " + attachProps.error());
         a.props = std::move(*attachProps);
         m.attachments.push_back(std::move(a));
     }

@@ -5,13 +5,13 @@
 
 namespace parvelle::pst {
 
-namespace {
-
-std::string hex(std::uint64_t v) {
+std::string hexId(std::uint64_t value) {
     char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(value));
     return buf;
 }
+
+namespace {
 
 const char* headerErrorText(HeaderError e) {
     switch (e) {
@@ -65,11 +65,11 @@ ReadResult<NodeDatabase> NodeDatabase::finishOpen(NodeDatabase db) {
 ReadResult<std::span<const std::uint8_t>> NodeDatabase::page(const Bref& ref, PageType type) const {
     using R = ReadResult<std::span<const std::uint8_t>>;
     if (ref.ib > bytes_.size() || bytes_.size() - ref.ib < kPageSize)
-        return R::failure("page at " + hex(ref.ib) + " lies beyond the end of the file");
+        return R::failure("page at " + hexId(ref.ib) + " lies beyond the end of the file");
     const auto p = bytes_.subspan(ref.ib, kPageSize);
     const PageTrailer t = readPageTrailer(format(), p);
     if (t.ptype != type)
-        return R::failure("page at " + hex(ref.ib) + " is not the expected B-tree page");
+        return R::failure("page at " + hexId(ref.ib) + " is not the expected B-tree page");
     return p;
 }
 
@@ -121,10 +121,6 @@ std::optional<BtPageInfo> btPageInfo(Format f, std::span<const std::uint8_t> pag
     return r;
 }
 
-std::uint64_t loadIdAt(Format f, const std::uint8_t* p) {
-    return f == Format::Unicode ? loadLe64(p) : loadLe32(p);
-}
-
 } // namespace
 
 template <class Visit>
@@ -156,7 +152,7 @@ bool NodeDatabase::walkTree(const Bref& root, PageType type, Visit&& visitLeafEn
                 visitLeafEntry(e);
             } else {
                 const std::size_t n = idSize(format());
-                visit(Bref{loadIdAt(format(), e + n), loadIdAt(format(), e + 2 * n)}, depth + 1);
+                visit(Bref{loadId(format(), e + n), loadId(format(), e + 2 * n)}, depth + 1);
             }
         }
     };
@@ -200,9 +196,9 @@ std::optional<NbtEntry> NodeDatabase::findNode(std::uint32_t nid) const {
         std::optional<Bref> next;
         for (std::size_t i = 0; i < info->count; ++i) {
             const std::uint8_t* e = p->data() + i * info->entrySize;
-            if (loadIdAt(format(), e) > nid)
+            if (loadId(format(), e) > nid)
                 break;
-            next = Bref{loadIdAt(format(), e + n), loadIdAt(format(), e + 2 * n)};
+            next = Bref{loadId(format(), e + n), loadId(format(), e + 2 * n)};
         }
         if (!next)
             return std::nullopt;
@@ -233,9 +229,9 @@ std::optional<BbtEntry> NodeDatabase::findBlock(std::uint64_t bid) const {
         std::optional<Bref> next;
         for (std::size_t i = 0; i < info->count; ++i) {
             const std::uint8_t* e = p->data() + i * info->entrySize;
-            if (bidKey(loadIdAt(format(), e)) > key)
+            if (bidKey(loadId(format(), e)) > key)
                 break;
-            next = Bref{loadIdAt(format(), e + n), loadIdAt(format(), e + 2 * n)};
+            next = Bref{loadId(format(), e + n), loadId(format(), e + 2 * n)};
         }
         if (!next)
             return std::nullopt;
@@ -248,16 +244,16 @@ ReadResult<std::span<const std::uint8_t>> NodeDatabase::rawBlock(std::uint64_t b
     using R = ReadResult<std::span<const std::uint8_t>>;
     const auto entry = findBlock(bid);
     if (!entry)
-        return R::failure("block " + hex(bid) + " is missing from the block B-tree");
+        return R::failure("block " + hexId(bid) + " is missing from the block B-tree");
     const std::size_t total = blockTotalSize(format(), entry->cb);
     if (entry->cb > maxBlockDataSize(format()) || entry->bref.ib > bytes_.size() ||
         bytes_.size() - entry->bref.ib < total)
-        return R::failure("block " + hex(bid) + " lies beyond the end of the file");
+        return R::failure("block " + hexId(bid) + " lies beyond the end of the file");
     const auto block = bytes_.subspan(entry->bref.ib, total);
     const BlockTrailer t =
         readBlockTrailer(format(), block.subspan(total - blockTrailerLayout(format()).size));
     if (t.cb != entry->cb || bidKey(t.bid) != bidKey(bid))
-        return R::failure("block " + hex(bid) + " does not match its trailer");
+        return R::failure("block " + hexId(bid) + " does not match its trailer");
     return block.first(entry->cb);
 }
 
@@ -278,45 +274,45 @@ ReadResult<std::uint64_t> NodeDatabase::collectDataBlocks(std::uint64_t bid, int
     if (!bidIsInternal(bid)) {
         const auto entry = findBlock(bid);
         if (!entry)
-            return R::failure("block " + hex(bid) + " is missing from the block B-tree");
+            return R::failure("block " + hexId(bid) + " is missing from the block B-tree");
         // Distinct blocks take at least 64 bytes each; more leaves than that means the tree
         // repeats blocks.
         if (out.size() >= bytes_.size() / kBlockAlignment)
-            return R::failure("data tree at block " + hex(bid) + " repeats its blocks");
+            return R::failure("data tree at block " + hexId(bid) + " repeats its blocks");
         out.push_back(bid);
         return std::uint64_t{entry->cb};
     }
     if (depth >= 2)
-        return R::failure("data tree at block " + hex(bid) + " is nested too deeply");
+        return R::failure("data tree at block " + hexId(bid) + " is nested too deeply");
     const auto raw = rawBlock(bid);
     if (!raw)
         return R::failure(raw.error());
     const auto& b = *raw;
     if (b.size() < kDataTreeHeaderSize || b[0] != kBlockTypeData || b[1] < 1 || b[1] > 2)
-        return R::failure("block " + hex(bid) + " is not a data tree block");
+        return R::failure("block " + hexId(bid) + " is not a data tree block");
     const std::size_t count = loadLe16(b.data() + 2);
     const std::uint32_t lcbTotal = loadLe32(b.data() + 4);
     const std::size_t n = idSize(format());
     if (kDataTreeHeaderSize + count * n > b.size())
-        return R::failure("data tree block " + hex(bid) + " claims more entries than it holds");
+        return R::failure("data tree block " + hexId(bid) + " claims more entries than it holds");
     // An XXBLOCK's children must be XBLOCKs and an XBLOCK's external blocks.
     const int childDepth = b[1] == 2 ? depth + 1 : 2;
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t child = loadIdAt(format(), b.data() + kDataTreeHeaderSize + i * n);
+        const std::uint64_t child = loadId(format(), b.data() + kDataTreeHeaderSize + i * n);
         if (b[1] == 2 && !bidIsInternal(child))
-            return R::failure("data tree block " + hex(bid) + " lists a data block as a subtree");
+            return R::failure("data tree block " + hexId(bid) + " lists a data block as a subtree");
         if (b[1] == 1 && bidIsInternal(child))
-            return R::failure("data tree block " + hex(bid) + " nests another tree");
+            return R::failure("data tree block " + hexId(bid) + " nests another tree");
         const auto sub = collectDataBlocks(child, childDepth, out);
         if (!sub)
             return sub;
         total += *sub;
         if (total > bytes_.size())
-            return R::failure("data tree at block " + hex(bid) + " is larger than the file");
+            return R::failure("data tree at block " + hexId(bid) + " is larger than the file");
     }
     if (total != lcbTotal)
-        return R::failure("data tree block " + hex(bid) + " has a wrong total size");
+        return R::failure("data tree block " + hexId(bid) + " has a wrong total size");
     return total;
 }
 
@@ -371,27 +367,27 @@ ReadResult<bool> NodeDatabase::collectSubnodes(std::uint64_t bid, int depth,
                                                std::map<std::uint32_t, SlEntry>& out) const {
     using R = ReadResult<bool>;
     if (depth > 1)
-        return R::failure("subnode tree at block " + hex(bid) + " is nested too deeply");
+        return R::failure("subnode tree at block " + hexId(bid) + " is nested too deeply");
     const auto raw = rawBlock(bid);
     if (!raw)
         return R::failure(raw.error());
     const auto& b = *raw;
     const std::size_t header = subnodeHeaderSize(format());
     if (b.size() < header || b[0] != kBlockTypeSubnode || b[1] > 1)
-        return R::failure("block " + hex(bid) + " is not a subnode tree block");
+        return R::failure("block " + hexId(bid) + " is not a subnode tree block");
     const bool leaf = b[1] == 0;
     const std::size_t count = loadLe16(b.data() + 2);
     const std::size_t n = idSize(format());
     const std::size_t entrySize = leaf ? slEntrySize(format()) : siEntrySize(format());
     if (header + count * entrySize > b.size())
-        return R::failure("subnode block " + hex(bid) + " claims more entries than it holds");
+        return R::failure("subnode block " + hexId(bid) + " claims more entries than it holds");
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t* e = b.data() + header + i * entrySize;
         if (leaf) {
-            SlEntry s{loadLe32(e), loadIdAt(format(), e + n), loadIdAt(format(), e + 2 * n)};
+            SlEntry s{loadLe32(e), loadId(format(), e + n), loadId(format(), e + 2 * n)};
             out[s.nid] = s;
         } else {
-            const auto sub = collectSubnodes(loadIdAt(format(), e + n), depth + 1, out);
+            const auto sub = collectSubnodes(loadId(format(), e + n), depth + 1, out);
             if (!sub)
                 return sub;
         }

@@ -42,6 +42,9 @@ private:
     std::string error_;
 };
 
+// "0x1A2B": how ids and offsets appear in the reader's and checker's messages.
+std::string hexId(std::uint64_t value);
+
 // An NBTENTRY: one node of the file.
 struct NbtEntry {
     std::uint32_t nid = 0;
