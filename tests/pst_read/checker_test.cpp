@@ -169,6 +169,25 @@ const Damage kDamages[] = {
          encodeBlock(db.header().crypt, data, b->bref.bid);
          fixBlock(bytes, db.format(), *b);
      }},
+    {"ColumnBitOutsideBitmap", ViolationKind::TableContext,
+     [](Bytes& bytes, const NodeDatabase& db) {
+         // Point the first column of the root folder's hierarchy table just past its existence
+         // bitmap.
+         const auto node = db.findNode(makeNid(kNidTypeHierarchyTable, nidIndex(kNidRootFolder)));
+         const auto context = openNodeContext(db, {node->bidData, node->bidSub});
+         ASSERT_TRUE(context);
+         const std::uint32_t root = context->heap.userRoot();
+         ASSERT_EQ(hidBlockIndex(root), 0u);
+         const std::size_t info = context->heap.maps()[0].rgibAlloc[hidIndex(root) - 1];
+         const auto b = db.findBlock(node->bidData);
+         std::span<std::uint8_t> data(bytes.data() + b->bref.ib, b->cb);
+         decodeBlock(db.header().crypt, data, b->bref.bid);
+         // iBit of the first column: the first bit after the bitmap's last byte.
+         const std::size_t columns = data[info + 1];
+         data[info + kTcInfoSize + 7] = static_cast<std::uint8_t>((columns + 7) / 8 * 8);
+         encodeBlock(db.header().crypt, data, b->bref.bid);
+         fixBlock(bytes, db.format(), *b);
+     }},
     {"ContentCount", ViolationKind::Hierarchy,
      [](Bytes& bytes, const NodeDatabase& db) {
          // PidTagContentCount (0x3602, PtypInteger32) is stored inline in the folder's property

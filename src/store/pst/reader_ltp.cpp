@@ -237,7 +237,8 @@ ReadResult<Table> readTableContext(const NodeContext& node) {
     for (std::size_t c = 0; c < cCols; ++c) {
         const std::uint8_t* d = ti.data() + kTcInfoSize + c * kTcColumnSize;
         TableColumn col{loadLe32(d), loadLe16(d + 4), d[6], d[7]};
-        if (col.ibData + col.cbData > rowSize || col.iBit >= cCols * 8 ||
+        // The existence bitmap holds one bit per column, rounded up to whole bytes.
+        if (col.ibData + col.cbData > rowSize || col.iBit >= (cCols + 7) / 8 * 8 ||
             (col.cbData != 1 && col.cbData != 2 && col.cbData != 4 && col.cbData != 8))
             return R::failure("table column " + hexId(col.tag) + " lies outside the row");
         table.columns.push_back(col);
