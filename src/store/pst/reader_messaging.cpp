@@ -171,11 +171,15 @@ ReadResult<PstReader> PstReader::finish(ReadResult<NodeDatabase> db) {
     if (const auto props = store.storeProperties())
         store.storeCodepage_ = codepageOf(*props, 0);
     // ANSI stores rarely name their code page, yet their folder names are in it; the first
-    // message that names one tells which (Unicode stores keep folder names in UTF-16).
+    // messages that name one tell which (Unicode stores keep folder names in UTF-16). Only a
+    // few are asked, so that opening a large store stays cheap.
     if (store.storeCodepage_ == 0 && store.header().format == Format::Ansi) {
+        int asked = 0;
         for (const NbtEntry& node : store.db_.allNodes()) {
             if (nidType(node.nid) != kNidTypeNormalMessage)
                 continue;
+            if (++asked > 16)
+                break;
             const auto props = readPropertyContext(store.db_, {node.bidData, node.bidSub});
             if (props && (store.storeCodepage_ = codepageOf(*props, 0)) != 0)
                 break;
@@ -402,7 +406,7 @@ ReadResult<std::vector<NamedProperty>> PstReader::namedProperties() const {
         } else if (guidIndex >= 3 && guids && (guidIndex - 3u) * 16 + 16 <= guids->size()) {
             std::copy_n(guids->data() + (guidIndex - 3) * 16, 16, p.guid.begin());
         }
-        if (p.isString && strings && p.number + 4u <= strings->size()) {
+        if (p.isString && strings && std::uint64_t{p.number} + 4 <= strings->size()) {
             const std::uint32_t length = loadLe32(strings->data() + p.number);
             if (length <= strings->size() - p.number - 4)
                 p.name = text::utf16leToUtf8(std::string_view(
