@@ -307,6 +307,16 @@ ReadResult<PstMessage> PstReader::readMessage(std::uint32_t nid, const NodeRef& 
         auto attachProps = readPropertyContext(*context, false);
         if (!attachProps)
             return R::failure(what + ": attachment " + hexId(a.nid) + ": " + attachProps.error());
+        // Only the data itself stays in its subnode; long names and the like are loaded.
+        for (auto& [id, value] : *attachProps) {
+            if (value.subnode == 0 || id == propid::kAttachDataBinary)
+                continue;
+            auto bytes = readHnid(*context, value.subnode);
+            if (!bytes)
+                return R::failure(what + ": attachment " + hexId(a.nid) + ": " + bytes.error());
+            value.data = std::move(*bytes);
+            value.subnode = 0;
+        }
         a.props = std::move(*attachProps);
         m.attachments.push_back(std::move(a));
     }

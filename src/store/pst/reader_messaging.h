@@ -96,7 +96,9 @@ struct PstAttachment {
     std::uint32_t nid = 0; // the attachment's subnode NID within its message
     NodeRef ref;
     PropertyMap tableRow; // its row of the attachment table
-    PropertyMap props;    // its own property context
+    // Its own property context. The attachment data, when kept in a subnode, is not loaded
+    // here (its value has `subnode` set); attachmentData() streams it.
+    PropertyMap props;
 };
 
 struct PstMessage {
