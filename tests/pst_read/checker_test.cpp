@@ -130,6 +130,14 @@ const Damage kDamages[] = {
              static_cast<std::uint8_t>(~(0x80 >> (slot % 8)));
          fixPage(bytes, f, kFirstAMapOffset);
      }},
+    {"NodeCounterBehind", ViolationKind::Header,
+     [](Bytes& bytes, const NodeDatabase&) {
+         rewriteHeader(bytes, [](Header& h) { h.rgnid[kNidTypeNormalFolder] -= 1; });
+     }},
+    {"BlockCounterBehind", ViolationKind::Header,
+     [](Bytes& bytes, const NodeDatabase&) {
+         rewriteHeader(bytes, [](Header& h) { h.bidNextB -= kBidIncrement; });
+     }},
     {"FreeSpaceTotal", ViolationKind::AllocationMap,
      [](Bytes& bytes, const NodeDatabase&) {
          rewriteHeader(bytes, [](Header& h) { h.cbAMapFree += 64; });

@@ -95,6 +95,7 @@ public:
         checkRefCounts();
         checkAllocationMaps();
         checkMandatoryNodes();
+        checkCounters();
         checkFolders();
     }
 
@@ -157,6 +158,7 @@ private:
             add(ViolationKind::PageCrc, where, "the page CRC does not match");
         if (t.wSig != computeSignature(ref.ib, t.bid))
             add(ViolationKind::PageTrailer, where, "the page signature does not match");
+        highestPage_ = std::max(highestPage_, t.bid);
         if (t.bid != ref.bid)
             add(ViolationKind::PageTrailer, where,
                 "the page's id " + hexId(t.bid) + " differs from its reference " + hexId(ref.bid));
@@ -536,6 +538,35 @@ private:
         }
     }
 
+    // ----- id counters
+    // The header's counters hold the last id handed out (Outlook's own files show each counter
+    // at the highest index in use); an id at or above them would be handed out again.
+    void checkCounters() {
+        const Header& h = db_.header();
+        std::uint64_t highestBlock = 0;
+        for (const auto& [key, info] : blocks_)
+            highestBlock = std::max(highestBlock, key);
+        if (!blocks_.empty() && highestBlock >= h.bidNextB)
+            add(ViolationKind::Header, "header",
+                "block id " + hexId(highestBlock) + " is not below the next block id " +
+                    hexId(h.bidNextB));
+        if (highestPage_ >= h.bidNextP && report_.pages > 0)
+            add(ViolationKind::Header, "header",
+                "page id " + hexId(highestPage_) + " is not below the next page id " +
+                    hexId(h.bidNextP));
+        std::map<std::uint32_t, std::uint32_t> highestIndex;
+        for (const auto& [nid, node] : nodeByNid_) {
+            auto& highest = highestIndex[nidType(nid)];
+            highest = std::max(highest, nidIndex(nid));
+        }
+        for (const auto& [type, index] : highestIndex) {
+            if (index > h.rgnid[type])
+                add(ViolationKind::Header, "header",
+                    "node index " + hexId(index) + " of type " + hexId(type) +
+                        " lies above its counter " + hexId(h.rgnid[type]));
+        }
+    }
+
     // ----- messaging layer
     void checkMandatoryNodes() {
         for (std::uint32_t nid : kMandatoryNodes) {
@@ -691,6 +722,7 @@ private:
     std::map<std::uint32_t, NbtEntry> nodeByNid_;
     std::vector<Range> ranges_;
     std::set<std::uint64_t> checkedObjects_;
+    std::uint64_t highestPage_ = 0;
 };
 
 } // namespace
