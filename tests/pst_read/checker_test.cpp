@@ -72,6 +72,34 @@ BbtEntry firstDataBlock(const NodeDatabase& db) {
     return {};
 }
 
+// Changes the node B-tree entry of `nid` in place (`change` gets the entry's bytes) and fixes
+// the page's CRC; false when the node is not found.
+bool patchNodeEntry(Bytes& bytes, const NodeDatabase& db, std::uint32_t nid,
+                    const std::function<void(std::uint8_t*)>& change) {
+    const Format f = db.format();
+    std::function<bool(std::uint64_t, int)> visit = [&](std::uint64_t ib, int depth) {
+        const std::uint8_t* page = bytes.data() + ib;
+        const std::size_t count = page[btPageInfoOffset(f)];
+        if (page[btPageInfoOffset(f) + 3] > 0) {
+            for (std::size_t i = 0; i < count && depth < 8; ++i) {
+                if (visit(loadId(f, page + i * btEntrySize(f) + 2 * idSize(f)), depth + 1))
+                    return true;
+            }
+            return false;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint64_t at = ib + i * nbtEntrySize(f);
+            if (loadLe32(bytes.data() + at) == nid) {
+                change(bytes.data() + at);
+                fixPage(bytes, f, ib);
+                return true;
+            }
+        }
+        return false;
+    };
+    return visit(db.header().nbt.ib, 0);
+}
+
 void rewriteHeader(Bytes& bytes, const std::function<void(Header&)>& change) {
     Header h = *parseHeader(bytes).header;
     change(h);
@@ -155,17 +183,27 @@ const Damage kDamages[] = {
     {"MandatoryNodeMissing", ViolationKind::MandatoryNode,
      [](Bytes& bytes, const NodeDatabase& db) {
          // Renumber the message store node 0x21 to 0x20, which keeps the leaf in order.
-         const Format f = db.format();
-         const std::uint64_t leaf = firstLeafPage(db, db.header().nbt);
-         for (std::size_t i = 0; i < 4; ++i) {
-             const std::uint64_t at = leaf + i * nbtEntrySize(f);
-             if (loadLe32(bytes.data() + at) == kNidMessageStore) {
-                 storeLe32(bytes.data() + at, 0x20);
-                 fixPage(bytes, f, leaf);
-                 return;
-             }
+         EXPECT_TRUE(patchNodeEntry(bytes, db, kNidMessageStore,
+                                    [](std::uint8_t* e) { storeLe32(e, 0x20); }));
+     }},
+    {"MissingBlock", ViolationKind::MissingBlock,
+     [](Bytes& bytes, const NodeDatabase& db) {
+         EXPECT_TRUE(patchNodeEntry(bytes, db, kNidNameToIdMap, [&](std::uint8_t* e) {
+             storeId(db.format(), e + idSize(db.format()), db.header().bidNextB + 0x100);
+         }));
+     }},
+    {"SubnodeTreeAsData", ViolationKind::DataTree,
+     [](Bytes& bytes, const NodeDatabase& db) {
+         // A node whose data names its own subnode tree.
+         for (const NbtEntry& node : db.allNodes()) {
+             if (node.bidSub == 0)
+                 continue;
+             EXPECT_TRUE(patchNodeEntry(bytes, db, node.nid, [&](std::uint8_t* e) {
+                 storeId(db.format(), e + idSize(db.format()), node.bidSub);
+             }));
+             return;
          }
-         ADD_FAILURE() << "message store node not in the first leaf";
+         ADD_FAILURE() << "no node with subnodes";
      }},
     {"HeapSignature", ViolationKind::Heap,
      [](Bytes& bytes, const NodeDatabase& db) {
@@ -222,34 +260,14 @@ const Damage kDamages[] = {
     {"FolderParent", ViolationKind::Hierarchy,
      [](Bytes& bytes, const NodeDatabase& db) {
          // Move one folder under the root folder without updating any hierarchy table.
-         const Format f = db.format();
          for (const NbtEntry& node : db.allNodes()) {
              if (nidType(node.nid) != kNidTypeNormalFolder || node.nidParent == kNidRootFolder ||
                  node.nid == kNidRootFolder)
                  continue;
-             std::function<bool(std::uint64_t)> patch = [&](std::uint64_t ib) {
-                 const std::uint8_t* page = bytes.data() + ib;
-                 const std::size_t count = page[btPageInfoOffset(f)];
-                 if (page[btPageInfoOffset(f) + 3] > 0) {
-                     for (std::size_t i = 0; i < count; ++i) {
-                         const std::uint8_t* e = page + i * btEntrySize(f);
-                         if (patch(f == Format::Unicode ? loadLe64(e + 16) : loadLe32(e + 8)))
-                             return true;
-                     }
-                     return false;
-                 }
-                 for (std::size_t i = 0; i < count; ++i) {
-                     const std::uint64_t at = ib + i * nbtEntrySize(f);
-                     if (loadLe32(bytes.data() + at) == node.nid) {
-                         storeLe32(bytes.data() + at + 3 * idSize(f), kNidRootFolder);
-                         fixPage(bytes, f, ib);
-                         return true;
-                     }
-                 }
-                 return false;
-             };
-             if (patch(db.header().nbt.ib))
-                 return;
+             EXPECT_TRUE(patchNodeEntry(bytes, db, node.nid, [&](std::uint8_t* e) {
+                 storeLe32(e + 3 * idSize(db.format()), kNidRootFolder);
+             }));
+             return;
          }
          ADD_FAILURE() << "no folder to move";
      }},
