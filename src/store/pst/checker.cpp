@@ -4,7 +4,6 @@
 #include "store/pst/reader_ltp.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 #include <set>
 

@@ -1,7 +1,6 @@
 #include "store/pst/reader_ltp.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <set>
 
 namespace parvelle::pst {
