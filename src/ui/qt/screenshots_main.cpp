@@ -1,0 +1,258 @@
+// parvelle-screenshots: runs the application on an archive with scripted clicks and saves a
+// PNG of each window along the way (the user guide's pictures, and a visual check of layouts).
+//
+//   parvelle-screenshots ARCHIVE.olm OUTPUT_FOLDER
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cstdio>
+
+#include "ui/qt/common.h"
+#include "ui/qt/desktop_hooks.h"
+#include "ui/qt/folder_tree_view.h"
+#include "ui/qt/item_list_view.h"
+#include "ui/qt/mailbox_dialogs.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/modal_script.h"
+#include "ui/qt/progress_dialog.h"
+#include "ui/qt/reading_pane_widget.h"
+#include "ui/qt/save_dialogs_qt.h"
+#include "ui/texts.h"
+
+using namespace parvelle;
+using namespace parvelle::ui::qt;
+
+namespace {
+
+QString g_output;
+int g_failures = 0;
+
+void grab(QWidget* widget, const QString& name) {
+    QApplication::processEvents();
+    const QString path = g_output + "/" + name + ".png";
+    if (!widget->grab().save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        ++g_failures;
+        return;
+    }
+    std::printf("%s\n", qPrintable(path));
+}
+
+// Waits (processing events) until `done` holds or a timeout passes.
+bool waitFor(const std::function<bool()>& done, int milliseconds = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+QTreeWidgetItem* findNode(QTreeWidgetItem* item, const QString& text) {
+    if (item->text(0) == text)
+        return item;
+    for (int i = 0; i < item->childCount(); ++i)
+        if (QTreeWidgetItem* found = findNode(item->child(i), text))
+            return found;
+    return nullptr;
+}
+
+// Selects a folder and waits for its first item's preview.
+bool showFolder(MainWindow& w, const QString& folder, int row = 0) {
+    QTreeWidgetItem* node = findNode(w.folderTree()->topLevelItem(0), folder);
+    if (node == nullptr)
+        return false;
+    w.folderTree()->setCurrentItem(node);
+    if (!waitFor([&] { return !w.jobRunning() && w.itemList()->rowCount() > 0; }))
+        return false;
+    waitFor([&] { return !w.readingPane()->lastPageFile().isEmpty() && !w.jobRunning(); });
+    if (row > 0) {
+        w.itemList()->setCurrentItem(w.itemList()->topLevelItem(row));
+        waitFor([] { return false; }, 300);
+        waitFor([&] { return !w.jobRunning(); });
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: parvelle-screenshots ARCHIVE.olm OUTPUT_FOLDER\n");
+        return 2;
+    }
+    initResources();
+    const QString archive = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    g_output = QString::fromLocal8Bit(argv[2]);
+    QDir().mkpath(g_output);
+    const QString scratch = g_output + "/scratch";
+    QDir().mkpath(scratch);
+
+    DesktopHooks& hooks = desktopHooks();
+    hooks.openFile = [&](QWidget*, const QString&, const QString&) {
+        return std::optional<QString>(archive);
+    };
+    hooks.folder = [&](QWidget*, const QString&) { return std::optional<QString>(scratch); };
+    hooks.saveFile = [&](QWidget*, const QString&, const QString&) {
+        return std::optional<QString>(scratch + "/log");
+    };
+    hooks.openUrl = [](const QUrl&) { return true; };
+
+    MainWindow w;
+    w.resize(1280, 800);
+    w.show();
+
+    ModalScript script;
+    script
+        .on("selectMailboxDialog",
+            [](QWidget* d) {
+                ModalScript::click(d, "selectMailbox");
+                grab(d, "01-select-mailbox");
+                ModalScript::click(d, "convert");
+            })
+        .on("messageBox", [](QWidget* box) {
+            grab(box, "02-scan-complete");
+            ModalScript::click(box, "ok");
+        });
+    QTimer::singleShot(0, &w, [&w] { w.selectMailbox(); });
+    if (!waitFor([&] { return script.done() && !w.readingPane()->lastPageFile().isEmpty(); })) {
+        std::fprintf(stderr, "the scan did not finish\n");
+        return 1;
+    }
+    waitFor([&] { return !w.jobRunning(); });
+    grab(&w, "03-main-mail");
+
+    if (showFolder(w, "Contacts"))
+        grab(&w, "04-main-contact");
+    else
+        ++g_failures;
+    if (showFolder(w, "Calendar"))
+        grab(&w, "05-main-event");
+    else
+        ++g_failures;
+
+    // The save chain: each dialog, then the message of a build without the save module.
+    ModalScript save;
+    save.on("formatDialog",
+            [](QWidget* d) {
+                grab(d, "06-save-format");
+                ModalScript::click(d, "ok");
+            })
+        .on("newPstDialog",
+            [](QWidget* d) {
+                ModalScript::click(d, "browse");
+                grab(d, "07-save-new-pst");
+                d->findChild<QRadioButton*>("append")->click();
+            })
+        .on("appendDialog",
+            [](QWidget* d) {
+                ModalScript::click(d, "browse");
+                grab(d, "08-save-append");
+                d->close();
+            })
+        .on("formatDialog",
+            [](QWidget* d) {
+                d->findChild<QRadioButton*>("format1")->setChecked(true);
+                ModalScript::click(d, "ok");
+            })
+        .on("fileExportDialog",
+            [](QWidget* d) {
+                ModalScript::click(d, "browse");
+                grab(d, "09-save-files");
+                ModalScript::click(d, "ok");
+            })
+        .on("messageBox",
+            [](QWidget* box) {
+                grab(box, "10-save-unavailable");
+                ModalScript::click(box, "ok");
+            })
+        .on("formatDialog",
+            [](QWidget* d) {
+                d->findChild<QRadioButton*>("format6")->setChecked(true);
+                ModalScript::click(d, "ok");
+            })
+        .on("office365Dialog", [](QWidget* d) {
+            d->findChild<QLineEdit*>("mailId")->setText("someone@example.com");
+            grab(d, "11-save-office365");
+            d->close();
+        });
+    w.saveMailbox();
+    w.saveMailbox();
+    w.saveMailbox();
+
+    {
+        mailbox::JobState& state = w.state();
+        state.saveFormat = mailbox::SaveFormat::Pst;
+        state.newPst = 1;
+        state.destinationPath = ui::qt::fromQ(scratch);
+        SaveCompleteDialog complete(&w, state);
+        complete.show();
+        grab(&complete, "12-save-complete");
+    }
+
+    // The progress dialog as a scan shows it.
+    {
+        mailbox::JobState progressState;
+        progressState.progressMode = mailbox::ProgressMode::Scanning;
+        progressState.currentFolderName = "Inbox";
+        progressState.summarySubject = "Quarterly report";
+        ProgressDialog progress(&w, progressState, ui::ProgressModel::Form::Normal,
+                                [] { return 0; });
+        for (int i = 0; i < 180; ++i)
+            progress.onProgress();
+        progress.show();
+        grab(&progress, "13-progress");
+        progress.finish();
+    }
+
+    // "Find OLM Mailbox" with the results of a search in the archive's folder.
+    ModalScript find;
+    find.on("selectMailboxDialog", [](QWidget* d) { ModalScript::click(d, "findMailbox"); })
+        .on("findDialog", [](QWidget* d) { ModalScript::click(d, "find"); })
+        .on("messageBox", [](QWidget* box) { ModalScript::click(box, "ok"); })
+        .on("findDialog",
+            [](QWidget* d) {
+                auto* results = d->findChild<QTreeWidget*>("results");
+                if (results->topLevelItemCount() > 0)
+                    results->setCurrentItem(results->topLevelItem(0));
+                grab(d, "14-find");
+                d->close();
+            })
+        .on("selectMailboxDialog", [](QWidget* d) { d->close(); });
+    QTimer::singleShot(0, &w, [&w, archive] {
+        SelectMailboxDialog dialog(
+            &w, w.state(),
+            [&w](const QString& t, mailbox::MessageIcon i, bool o) { return w.ask(t, i, o); }, {},
+            {});
+        dialog.searchRoots = [archive] {
+            return std::vector<std::string>{ui::qt::fromQ(QFileInfo(archive).absolutePath())};
+        };
+        dialog.exec();
+    });
+    waitFor([&] { return find.done(); });
+
+    ModalScript log;
+    log.on("logReportDialog", [](QWidget* d) {
+        grab(d, "15-log-report");
+        ModalScript::click(d, "close");
+    });
+    w.showLogReport();
+
+    QDir(scratch).removeRecursively();
+    if (!save.done() || !find.done() || !log.done()) {
+        std::fprintf(stderr, "not every window appeared (save %d, find %d, log %d left)\n",
+                     save.pending(), find.pending(), log.pending());
+        ++g_failures;
+    }
+    return g_failures == 0 ? 0 : 1;
+}
