@@ -315,3 +315,31 @@ TEST(PstReader, FiletimeFormatsAsUtc) {
     // 2019-07-30 15:00:00 UTC.
     EXPECT_EQ(filetimeToIso8601(132089724000000000ull), "2019-07-30T15:00:00Z");
 }
+
+TEST(PstReader, SubjectsTheSamplesDocument) {
+    struct Case {
+        const char* file;
+        const char* folder;
+        const char* messageClass;
+        const char* subjectPart;
+    };
+    const Case cases[] = {
+        {"gopst-32-bit.pst", "/Calendar", "IPM.Appointment", "Updated: Olympus training"},
+        {"aspose-passwordprotectedPST.pst", "/Inbox", "IPM.Note", "(Aspose.Email Evaluation)"},
+    };
+    for (const Case& c : cases) {
+        const auto path = genuineFile(c.file);
+        if (!path)
+            GTEST_SKIP() << "third-party samples not present";
+        const auto store = PstReader::open(*path);
+        ASSERT_TRUE(store);
+        const auto summary = inspectStore(*store, true);
+        ASSERT_TRUE(summary);
+        const bool found =
+            std::any_of(summary->items.begin(), summary->items.end(), [&](const ItemSummary& i) {
+                return i.folder == c.folder && i.messageClass == c.messageClass &&
+                       i.subject.find(c.subjectPart) != std::string::npos;
+            });
+        EXPECT_TRUE(found) << c.file;
+    }
+}
