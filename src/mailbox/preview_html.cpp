@@ -343,7 +343,16 @@ void renderMails(MarkupDocument& doc, JobState& s) {
         s.summaryHasAttachments = 0;
         if (doc.FindChild("OPFMessageCopyAttachmentList"))
             readAttachments(doc, s);
-        s.previewText = doc.FindChild("OPFMessageCopyHTMLBody") ? doc.ChildText() : std::string();
+        // A mail without an HTML body shows its plain text rather than an empty pane.
+        std::string plain;
+        if (doc.FindChild("OPFMessageCopyBody"))
+            plain = doc.ChildText();
+        if (doc.FindChild("OPFMessageCopyHTMLBody"))
+            s.previewText = doc.ChildText();
+        else if (!plain.empty())
+            s.previewText = "<pre style=\"white-space: pre-wrap\">" + escapeHtml(plain) + "</pre>";
+        else
+            s.previewText.clear();
         if (doc.FindChild("OPFMessageGetHasHTML"))
             s.previewHasHtml = doc.ChildText();
         doc.Ascend();

@@ -9,7 +9,7 @@
 namespace parvelle::mailbox {
 
 // Loads the item document at xmlPath and renders it into state.previewText (empty when the file
-// cannot be loaded). Also sets previewHasHtml for mails, summarySubject and summaryDate for
+// cannot be loaded). A mail without an HTML body is shown by its plain text, escaped. Also sets previewHasHtml for mails, summarySubject and summaryDate for
 // contacts and groups, and pendingAttachments and summaryHasAttachments for mails.
 void RenderItemPreview(JobState& state, const std::string& xmlPath);
 // The same for a document already in memory.

@@ -167,6 +167,10 @@ TEST_F(PreviewHtml, MailBodyHasHtmlAndAttachments) {
               "");
     EXPECT_TRUE(state.pendingAttachments.empty());
     EXPECT_EQ(state.summaryHasAttachments, 0);
+
+    EXPECT_EQ(render("<emails><email><OPFMessageCopyBody>if a &lt; b\nthen</OPFMessageCopyBody>"
+                     "</email></emails>"),
+              "<pre style=\"white-space: pre-wrap\">if a &lt; b\nthen</pre>");
 }
 
 TEST_F(PreviewHtml, NoteTextAndUnreadableFiles) {

@@ -60,6 +60,7 @@ QTextEdit* recipientsField(QWidget* parent, const char* name) {
     edit->setReadOnly(true);
     edit->setFrameShape(QFrame::NoFrame);
     edit->setAcceptRichText(false);
+    edit->document()->setDocumentMargin(0);
     edit->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     edit->setFixedHeight(edit->fontMetrics().lineSpacing() * 2 + 8);
     edit->setContextMenuPolicy(Qt::NoContextMenu);

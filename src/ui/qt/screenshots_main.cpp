@@ -57,6 +57,13 @@ bool waitFor(const std::function<bool()>& done, int milliseconds = 20000) {
     return true;
 }
 
+// Lets the queued listing and preview start, then waits for them to end.
+void settle(MainWindow& w) {
+    waitFor([] { return false; }, 300);
+    waitFor([&] { return !w.jobRunning() && !w.readingPane()->lastPageFile().isEmpty(); });
+    waitFor([] { return false; }, 200);
+}
+
 QTreeWidgetItem* findNode(QTreeWidgetItem* item, const QString& text) {
     if (item->text(0) == text)
         return item;
@@ -72,15 +79,12 @@ bool showFolder(MainWindow& w, const QString& folder, int row = 0) {
     if (node == nullptr)
         return false;
     w.folderTree()->setCurrentItem(node);
-    if (!waitFor([&] { return !w.jobRunning() && w.itemList()->rowCount() > 0; }))
-        return false;
-    waitFor([&] { return !w.readingPane()->lastPageFile().isEmpty() && !w.jobRunning(); });
+    settle(w);
     if (row > 0) {
         w.itemList()->setCurrentItem(w.itemList()->topLevelItem(row));
-        waitFor([] { return false; }, 300);
-        waitFor([&] { return !w.jobRunning(); });
+        settle(w);
     }
-    return true;
+    return !w.readingPane()->lastPageFile().isEmpty();
 }
 
 } // namespace
@@ -129,7 +133,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the scan did not finish\n");
         return 1;
     }
-    waitFor([&] { return !w.jobRunning(); });
+    settle(w);
     grab(&w, "03-main-mail");
 
     if (showFolder(w, "Contacts"))
@@ -204,10 +208,11 @@ int main(int argc, char** argv) {
     {
         mailbox::JobState progressState;
         progressState.progressMode = mailbox::ProgressMode::Scanning;
-        progressState.currentFolderName = "Inbox";
-        progressState.summarySubject = "Quarterly report";
         ProgressDialog progress(&w, progressState, ui::ProgressModel::Form::Normal,
                                 [] { return 0; });
+        progress.onProgress();
+        progressState.currentFolderName = "Inbox";
+        progressState.summarySubject = "Quarterly report";
         for (int i = 0; i < 180; ++i)
             progress.onProgress();
         progress.show();
