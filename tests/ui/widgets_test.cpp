@@ -1,6 +1,7 @@
 // The desktop application's widgets on the offscreen platform: scripted through their modal
 // dialogs as a user would click them.
 #include <QAction>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,11 +17,13 @@
 
 #include "olmgen/olmgen.h"
 #include "temp_dir.h"
+#include "ui/olm_search.h"
 #include "ui/qt/bi_splitter.h"
 #include "ui/qt/common.h"
 #include "ui/qt/desktop_hooks.h"
 #include "ui/qt/folder_tree_view.h"
 #include "ui/qt/item_list_view.h"
+#include "ui/qt/mailbox_dialogs.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/modal_script.h"
 #include "ui/qt/progress_dialog.h"
@@ -355,6 +358,64 @@ private slots:
         QCOMPARE(QString::fromStdString(first), QString("Parvelle\r"));
         QCOMPARE(w.state().log.size(), std::size_t(0));
         QVERIFY(w.action("actionLog")->isEnabled());
+    }
+
+    void findDialogSearchesAndChooses() {
+        MainWindow w;
+        ModalScript script;
+        QString chosen;
+        bool convertEnabled = false;
+        script.on("selectMailboxDialog", [](QWidget* d) { ModalScript::click(d, "findMailbox"); })
+            .on("findDialog", [](QWidget* d) { ModalScript::click(d, "find"); })
+            .on("messageBox",
+                [](QWidget* box) {
+                    QCOMPARE(messageText(box), QString("Total 1 File(s) Found."));
+                    ModalScript::click(box, "ok");
+                })
+            .on("findDialog",
+                [](QWidget* d) {
+                    auto* results = d->findChild<QTreeWidget*>("results");
+                    QCOMPARE(results->topLevelItemCount(), 1);
+                    const QString path = results->topLevelItem(0)->text(0);
+                    QCOMPARE(results->topLevelItem(0)->text(1),
+                             toQ(ui::sizeText(static_cast<std::uint64_t>(QFileInfo(path).size()))));
+                    QVERIFY(!d->findChild<QPushButton*>("ok")->isEnabled());
+                    results->setCurrentItem(results->topLevelItem(0));
+                    QVERIFY(d->findChild<QPushButton*>("ok")->isEnabled());
+                    ModalScript::click(d, "ok");
+                })
+            .on("selectMailboxDialog", [&](QWidget* d) {
+                chosen = d->findChild<QLineEdit*>("path")->text();
+                convertEnabled = d->findChild<QPushButton*>("convert")->isEnabled();
+                d->close();
+            });
+        SelectMailboxDialog dialog(
+            &w, w.state(),
+            [&w](const QString& t, mailbox::MessageIcon i, bool o) { return w.ask(t, i, o); }, {},
+            {});
+        dialog.searchRoots = [this] { return std::vector<std::string>{dir_.path().string()}; };
+        dialog.exec();
+        QVERIFY(script.done());
+        QCOMPARE(chosen, archive_);
+        QVERIFY(convertEnabled);
+        QVERIFY(!dialog.convertChosen());
+    }
+
+    void helpAndWebPages() {
+        const fs::path config = dir_ / "config";
+        fs::create_directories(config / "parvelle");
+        std::ofstream(config / "parvelle" / "parvelle.conf") << "VSS = https://support.example/\n";
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.string()));
+        MainWindow w;
+        qunsetenv("XDG_CONFIG_HOME");
+        opened_.clear();
+        w.action("actionSupport")->trigger();
+        w.action("actionKnowledgebase")->trigger(); // not set: opens nothing
+        w.action("actionHelp")->trigger();
+        QCOMPARE(opened_.size(), std::size_t(2));
+        QCOMPARE(opened_[0], QUrl("https://support.example/"));
+        QVERIFY(opened_[1].toLocalFile().endsWith("user-guide.md"));
+        QVERIFY(QFile::exists(opened_[1].toLocalFile()));
     }
 
     void exitAsksFirst() {

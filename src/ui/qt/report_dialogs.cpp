@@ -90,7 +90,9 @@ AboutDialog::AboutDialog(QWidget* parent, const QString& licensePath) : QDialog(
     auto* picture = new QLabel(this);
     picture->setPixmap(svgIcon("app").pixmap(QSize(48, 48), devicePixelRatio()));
     auto* product = new QLabel(
-        QStringLiteral("<b>%1</b> %2").arg(QString::fromLatin1(texts::kAppTitle), "0.1.0"), this);
+        QStringLiteral("<b>%1</b> %2")
+            .arg(QString::fromLatin1(texts::kAppTitle), QStringLiteral(PARVELLE_VERSION)),
+        this);
     auto* system =
         new QLabel(QSysInfo::prettyProductName() + QStringLiteral(" (") + QSysInfo::kernelType() +
                        QStringLiteral(" ") + QSysInfo::kernelVersion() + QStringLiteral(")"),
