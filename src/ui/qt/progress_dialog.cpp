@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace parvelle::ui::qt {
@@ -53,12 +54,25 @@ ProgressDialog::ProgressDialog(QWidget* parent, mailbox::JobState& state, Progre
 
 void ProgressDialog::onProgress() {
     model_.onProgress(state_);
-    refresh();
+    refreshSometimes();
 }
 
 void ProgressDialog::onListFolder() {
     model_.onListFolder(state_);
-    refresh();
+    refreshSometimes();
+}
+
+void ProgressDialog::refreshSometimes() {
+    constexpr int kInterval = 40;
+    if (!sinceRefresh_.isValid() || sinceRefresh_.elapsed() >= kInterval) {
+        refresh();
+        return;
+    }
+    // The last notification before a pause is still shown, a moment later.
+    if (!refreshPending_) {
+        refreshPending_ = true;
+        QTimer::singleShot(kInterval, this, [this] { refresh(); });
+    }
 }
 
 void ProgressDialog::finish() {
@@ -73,6 +87,8 @@ void ProgressDialog::reject() {
 }
 
 void ProgressDialog::refresh() {
+    sinceRefresh_.start();
+    refreshPending_ = false;
     for (int i = 0; i < 3; ++i)
         lines_[i]->setText(toQ(model_.line(i)));
     const ProgressBar& bar = model_.bar();

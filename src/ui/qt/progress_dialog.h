@@ -1,5 +1,6 @@
 #pragma once
 // The modal box shown while a job runs: three lines, a bar and, for scans and saves, "Stop".
+#include <QElapsedTimer>
 #include <functional>
 
 #include "ui/progress_model.h"
@@ -30,6 +31,8 @@ protected:
 
 private:
     void refresh();
+    // Redraws at most every few milliseconds: a scan sends a notification per item.
+    void refreshSometimes();
 
     mailbox::JobState& state_;
     ProgressModel model_;
@@ -38,6 +41,8 @@ private:
     QProgressBar* bar_;
     QPushButton* stop_;
     bool finishing_ = false;
+    QElapsedTimer sinceRefresh_;
+    bool refreshPending_ = false;
 };
 
 } // namespace parvelle::ui::qt

@@ -216,6 +216,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 180; ++i)
             progress.onProgress();
         progress.show();
+        waitFor([] { return false; }, 100);
         grab(&progress, "13-progress");
         progress.finish();
     }
