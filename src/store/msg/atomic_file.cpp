@@ -1,0 +1,83 @@
+#include "store/msg/atomic_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace parvelle::msg {
+
+namespace {
+
+// Closes and removes the temporary file unless it was committed.
+class TempFile {
+public:
+    TempFile(std::FILE* f, std::string path) : file_(f), path_(std::move(path)) {}
+    ~TempFile() {
+        if (file_)
+            std::fclose(file_);
+        if (!committed_)
+            ::unlink(path_.c_str());
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    std::FILE* file() const { return file_; }
+    const std::string& path() const { return path_; }
+    bool close() {
+        std::FILE* f = file_;
+        file_ = nullptr;
+        return std::fclose(f) == 0;
+    }
+    void commit() { committed_ = true; }
+
+private:
+    std::FILE* file_;
+    std::string path_;
+    bool committed_ = false;
+};
+
+std::string systemError(const std::string& what, int err) {
+    return what + ": " + std::strerror(err);
+}
+
+} // namespace
+
+Status writeFileAtomically(const std::string& path,
+                           const std::function<Status(std::FILE*)>& write) {
+    const std::filesystem::path target(path);
+    if (target.filename().empty())
+        return Status::failure("no file name in \"" + path + "\"");
+    const std::filesystem::path dir =
+        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    std::string pattern = (dir / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        return Status::failure(systemError("cannot create a file in \"" + dir.string() + "\"", errno));
+    ::fchmod(fd, 0644);
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        const int err = errno;
+        ::close(fd);
+        ::unlink(name.data());
+        return Status::failure(systemError("cannot open the temporary file", err));
+    }
+    TempFile temp(f, name.data());
+    std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
+    if (Status s = write(f); !s)
+        return s;
+    if (std::fflush(f) != 0 || ::fsync(::fileno(f)) != 0)
+        return Status::failure(systemError("cannot write \"" + path + "\"", errno));
+    if (!temp.close())
+        return Status::failure(systemError("cannot write \"" + path + "\"", errno));
+    if (::rename(temp.path().c_str(), path.c_str()) != 0)
+        return Status::failure(systemError("cannot move the file into place at \"" + path + "\"", errno));
+    temp.commit();
+    return Status::success();
+}
+
+} // namespace parvelle::msg

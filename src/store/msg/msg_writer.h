@@ -1,0 +1,31 @@
+#pragma once
+// Writes a message of the in-memory model as a Unicode MSG file: every property the model holds
+// (strings as PT_UNICODE, 8-bit strings converted from the message's code page), recipients,
+// attachments with their bytes streamed from their content, embedded messages as nested
+// storages, and one named-property map for the whole file. Call mapi::deriveOnSave() first so
+// the file carries the properties Outlook computes on save.
+#include "store/msg/compound_file_writer.h"
+#include "store/msg/result.h"
+#include "store/mapi/message.h"
+
+#include <string>
+
+namespace parvelle::msg {
+
+struct MsgWriteOptions {
+    // FILETIME stamped on the file's storages; zero takes the current time.
+    std::uint64_t timestamp = 0;
+    // Compound file version: 0 chooses (3, or 4 beyond 2 GB).
+    int compoundVersion = 0;
+};
+
+// The compound-file tree of the message, ready to write.
+Result<cfb::Tree> buildMsgTree(const mapi::Message& message);
+
+// Writes `message` to `path` under a temporary name and renames it into place when complete.
+// Fails, leaving no file behind, when the message cannot be represented (an attachment of 4 GB
+// or more, more than 2048 recipients or attachments, too many named properties) or on I/O errors.
+Status writeMsgFile(const mapi::Message& message, const std::string& path,
+                    const MsgWriteOptions& options = {});
+
+} // namespace parvelle::msg
