@@ -65,7 +65,8 @@ std::vector<std::uint8_t> readAll(const std::string& path) {
 }
 void writeAll(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 // Offset of the directory entry whose name is `name` (ASCII), found by its UTF-16 bytes.
@@ -86,8 +87,12 @@ TEST(CompoundFileNames, OrderIsByLengthThenUpperCase) {
         std::u16string a, b;
         int sign;
     } cases[] = {
-        {u"a", u"B", -1},       {u"B", u"aa", -1},     {u"abc", u"ABC", 0},
-        {u"\u00e9", u"\u00c9", 0}, {u"z", u"\u00e9", -1}, {u"\u0434", u"\u0414", 0},
+        {u"a", u"B", -1},
+        {u"B", u"aa", -1},
+        {u"abc", u"ABC", 0},
+        {u"\u00e9", u"\u00c9", 0},
+        {u"z", u"\u00e9", -1},
+        {u"\u0434", u"\u0414", 0},
         {u"__substg1.0_0037001F", u"__properties_version1.0", -1},
         {u"__recip_version1.0_#00000001", u"__recip_version1.0_#0000000A", -1},
     };
@@ -102,7 +107,8 @@ TEST(CompoundFileNames, OrderIsByLengthThenUpperCase) {
 TEST(CompoundFileWriter, RejectsInvalidAndDuplicateNames) {
     Tree tree;
     ASSERT_TRUE(tree.addStream(Tree::kRoot, "Foo", pattern(1, 1)).ok());
-    const std::vector<std::string> bad = {"", std::string(32, 'x'), "a/b", "a\\b", "a:b", "a!b", "FOO", "foo"};
+    const std::vector<std::string> bad = {
+        "", std::string(32, 'x'), "a/b", "a\\b", "a:b", "a!b", "FOO", "foo"};
     for (const std::string& name : bad)
         EXPECT_FALSE(tree.addStream(Tree::kRoot, name, pattern(1, 1)).ok()) << name;
     EXPECT_TRUE(tree.addStream(Tree::kRoot, std::string(31, 'x'), pattern(1, 1)).ok());
@@ -163,7 +169,8 @@ TEST(CompoundFileWriter, StreamsRoundTripAcrossTheMiniStreamCutoff) {
     EXPECT_EQ(cf.root().modifiedTime, options.timestamp);
     for (std::size_t size : sizes) {
         const std::string name = "s" + std::to_string(size);
-        for (auto [where, seed] : {std::pair<std::string, int>{"", 3}, std::pair<std::string, int>{"Outer/Inner/", 9}}) {
+        for (auto [where, seed] :
+             {std::pair<std::string, int>{"", 3}, std::pair<std::string, int>{"Outer/Inner/", 9}}) {
             auto id = cf.findPath(where + name);
             ASSERT_TRUE(id) << where << name;
             auto bytes = cf.readStream(*id);
@@ -211,7 +218,8 @@ TEST(CompoundFileWriter, LargeFileUsesDifatAndReadsSourcesInPieces) {
 
     CompoundFile cf = openChecked(path);
     const auto bytes = readAll(path);
-    std::uint32_t difatSectors = bytes[72] | (bytes[73] << 8) | (bytes[74] << 16) | (bytes[75] << 24);
+    std::uint32_t difatSectors =
+        bytes[72] | (bytes[73] << 8) | (bytes[74] << 16) | (bytes[75] << 24);
     EXPECT_GT(difatSectors, 0u);
     auto id = cf.findPath("big");
     ASSERT_TRUE(id);
@@ -298,7 +306,7 @@ TEST(CompoundFileWriter, SourceFailureIsReported) {
 TEST(CompoundFileChecker, ReportsBrokenTreesAndAllocation) {
     TempDir dir;
     Tree tree;
-    for (const char* name : {"alpha", "beta", "gamma"})
+    for (const char* name : {"alpha", "bravo", "gamma"})
         ASSERT_TRUE(tree.addStream(Tree::kRoot, name, pattern(5000, 1)).ok());
     const std::string path = dir.file("good.cfb");
     writeTree(tree, path);
@@ -309,7 +317,7 @@ TEST(CompoundFileChecker, ReportsBrokenTreesAndAllocation) {
         const char* what;
         std::function<void(std::vector<std::uint8_t>&)> apply;
     } damages[] = {
-        {"red root", [](auto& b) { b[entryOffset(b, "beta") + 67] = 0; }},
+        {"red root", [](auto& b) { b[entryOffset(b, "bravo") + 67] = 0; }},
         {"unequal black heights", [](auto& b) { b[entryOffset(b, "alpha") + 67] = 1; }},
         {"sibling order",
          [](auto& b) {

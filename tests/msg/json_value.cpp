@@ -25,8 +25,8 @@ public:
 
 private:
     void skip() {
-        while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' ||
-                                    s_[pos_] == '\t'))
+        while (pos_ < s_.size() &&
+               (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' || s_[pos_] == '\t'))
             ++pos_;
     }
     bool eat(char c) {
@@ -77,12 +77,23 @@ private:
             }
             flush();
             switch (e) {
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            default: out += e;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'b':
+                out += '\b';
+                break;
+            case 'f':
+                out += '\f';
+                break;
+            default:
+                out += e;
             }
         }
         return std::nullopt;
@@ -143,8 +154,8 @@ private:
         if (literal("null"))
             return v;
         const std::size_t start = pos_;
-        while (pos_ < s_.size() && std::string_view("+-0123456789.eE").find(s_[pos_]) !=
-                                       std::string_view::npos)
+        while (pos_ < s_.size() &&
+               std::string_view("+-0123456789.eE").find(s_[pos_]) != std::string_view::npos)
             ++pos_;
         if (pos_ == start)
             return std::nullopt;

@@ -35,11 +35,10 @@ mapi::Message sampleAppointment();
 
 // What a reader cannot show, so that the comparison skips it.
 struct ReaderGaps {
-    bool bcc = false;            // Bcc recipients are not listed
-    bool messageClass = false;   // the class is not reported
-    bool named = false;          // named properties are not reported
-    bool looseText = false;      // line ends and surrounding blanks of texts may change
-    bool embeddedNames = false;  // embedded messages' attachment names are not reported
+    bool bcc = false;           // Bcc recipients are not listed
+    bool messageClass = false;  // the class is not reported
+    bool named = false;         // named properties are not reported
+    bool looseText = false;     // line ends and surrounding blanks of texts may change
 };
 
 // Adds a GoogleTest failure for every difference between `summary` (a reader's JSON) and

@@ -57,7 +57,8 @@ Status writeFileAtomically(const std::string& path,
     name.push_back('\0');
     const int fd = ::mkstemp(name.data());
     if (fd < 0)
-        return Status::failure(systemError("cannot create a file in \"" + dir.string() + "\"", errno));
+        return Status::failure(
+            systemError("cannot create a file in \"" + dir.string() + "\"", errno));
     ::fchmod(fd, 0644);
     std::FILE* f = ::fdopen(fd, "wb");
     if (!f) {
@@ -75,7 +76,8 @@ Status writeFileAtomically(const std::string& path,
     if (!temp.close())
         return Status::failure(systemError("cannot write \"" + path + "\"", errno));
     if (::rename(temp.path().c_str(), path.c_str()) != 0)
-        return Status::failure(systemError("cannot move the file into place at \"" + path + "\"", errno));
+        return Status::failure(
+            systemError("cannot move the file into place at \"" + path + "\"", errno));
     temp.commit();
     return Status::success();
 }

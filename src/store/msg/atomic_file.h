@@ -12,7 +12,6 @@ namespace parvelle::msg {
 
 // Calls `write` with a stream open on the temporary file; on success renames it to `path`
 // (replacing an existing file), otherwise removes it and returns the failure.
-Status writeFileAtomically(const std::string& path,
-                           const std::function<Status(std::FILE*)>& write);
+Status writeFileAtomically(const std::string& path, const std::function<Status(std::FILE*)>& write);
 
 } // namespace parvelle::msg

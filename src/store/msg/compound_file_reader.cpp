@@ -233,8 +233,8 @@ Status CompoundFile::readStreamChunks(
     if (e.size < miniStreamCutoff_) {
         auto chain = chainOf(miniFat_, e.startSector, miniFat_.size());
         if (!chain)
-            return Status::failure("mini stream chain of \"" + e.utf8Name() + "\": " +
-                                   chain.error());
+            return Status::failure("mini stream chain of \"" + e.utf8Name() +
+                                   "\": " + chain.error());
         if (chain->size() * kMiniSectorSize < e.size)
             return Status::failure("mini stream chain shorter than the stream");
         for (std::uint32_t m : *chain) {
@@ -277,8 +277,9 @@ Result<std::vector<std::uint8_t>> CompoundFile::readStream(std::uint32_t entry,
     if (entry < entries_.size() && entries_[entry].size > limit)
         return Result<std::vector<std::uint8_t>>::failure("stream too large to read whole");
     std::vector<std::uint8_t> out;
-    Status s = readStreamChunks(
-        entry, [&](std::span<const std::uint8_t> piece) { out.insert(out.end(), piece.begin(), piece.end()); });
+    Status s = readStreamChunks(entry, [&](std::span<const std::uint8_t> piece) {
+        out.insert(out.end(), piece.begin(), piece.end());
+    });
     if (!s)
         return Result<std::vector<std::uint8_t>>::failure(s.error());
     return out;

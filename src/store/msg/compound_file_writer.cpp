@@ -33,10 +33,10 @@ struct Plan {
     std::vector<Tree::NodeId> nodeOfEntry; // directory order: depth first, root at 0
     std::vector<std::uint32_t> left, right, child;
     std::vector<Color> color;
-    std::vector<std::uint32_t> start;  // per entry: first sector or mini sector
-    std::vector<bool> inMiniStream;    // per entry
-    std::uint64_t dataSectors = 0;     // sectors of the large streams
-    std::uint64_t miniSectors = 0;     // 64-byte units in the mini stream
+    std::vector<std::uint32_t> start; // per entry: first sector or mini sector
+    std::vector<bool> inMiniStream;   // per entry
+    std::uint64_t dataSectors = 0;    // sectors of the large streams
+    std::uint64_t miniSectors = 0;    // 64-byte units in the mini stream
     std::uint32_t miniStreamStart = kEndOfChain;
     std::uint64_t miniStreamSectorCount = 0;
     std::uint32_t miniFatStart = kEndOfChain;
@@ -118,8 +118,8 @@ Result<Plan> makePlan(const Tree& tree, int version) {
             return compareEntryNames(nodes[plan.nodeOfEntry[a]].name,
                                      nodes[plan.nodeOfEntry[b]].name) < 0;
         });
-        plan.child[e] = buildSiblingTree(sorted, 0, sorted.size(), 1,
-                                         treeHeight(sorted.size()), plan);
+        plan.child[e] =
+            buildSiblingTree(sorted, 0, sorted.size(), 1, treeHeight(sorted.size()), plan);
     }
 
     // Stream placement: large streams in regular sectors, small ones in the mini stream.
@@ -262,8 +262,9 @@ void encodeEntry(std::uint8_t* p, const Tree& tree, const Plan& plan, std::size_
     for (std::size_t i = 0; i < node.name.size(); ++i)
         put16(p + 2 * i, node.name[i]);
     put16(p + 64, static_cast<std::uint16_t>((node.name.size() + 1) * 2));
-    const EntryType type =
-        n == Tree::kRoot ? EntryType::Root : (node.isStorage ? EntryType::Storage : EntryType::Stream);
+    const EntryType type = n == Tree::kRoot
+                               ? EntryType::Root
+                               : (node.isStorage ? EntryType::Storage : EntryType::Stream);
     p[66] = static_cast<std::uint8_t>(type);
     p[67] = static_cast<std::uint8_t>(plan.color[e]);
     put32(p + 68, plan.left[e]);
@@ -329,8 +330,7 @@ Result<Tree::NodeId> Tree::addStorage(NodeId parent, std::string_view utf8Name,
     return id;
 }
 
-Status Tree::addStream(NodeId parent, std::string_view utf8Name,
-                       std::vector<std::uint8_t> bytes) {
+Status Tree::addStream(NodeId parent, std::string_view utf8Name, std::vector<std::uint8_t> bytes) {
     auto id = addNode(parent, utf8Name, false);
     if (!id)
         return Status::failure(id.error());

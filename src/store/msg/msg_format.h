@@ -2,8 +2,8 @@
 // Names and layout constants of MSG files (MS-OXMSG): a compound file whose storages hold one
 // message object each (the message, its recipients, attachments and embedded messages), with a
 // property stream per object and one stream per variable-size value.
-#include "store/msg/compound_file_format.h"
 #include "store/mapi/property.h"
+#include "store/msg/compound_file_format.h"
 
 #include <cstdint>
 #include <string>

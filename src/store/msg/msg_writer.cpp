@@ -159,7 +159,7 @@ private:
         std::vector<std::uint8_t> header(8, 0);
         const auto recipients = static_cast<std::uint32_t>(m.recipients.size());
         const auto attachments = static_cast<std::uint32_t>(m.attachments.size());
-        append32(header, recipients); // next recipient id
+        append32(header, recipients);  // next recipient id
         append32(header, attachments); // next attachment id
         append32(header, recipients);
         append32(header, attachments);
@@ -177,9 +177,9 @@ private:
             auto r = tree_.addStorage(storage, recipientStorageName(i));
             if (!r)
                 return Status::failure(r.error());
-            if (Status s = writeProperties(*r, m.recipients[i].props,
-                                           std::vector<std::uint8_t>(kRecipientHeaderSize, 0), cp,
-                                           {});
+            if (Status s =
+                    writeProperties(*r, m.recipients[i].props,
+                                    std::vector<std::uint8_t>(kRecipientHeaderSize, 0), cp, {});
                 !s)
                 return s;
         }
@@ -221,8 +221,8 @@ private:
                 !s)
                 return s;
         }
-        return writeProperties(storage, props,
-                               std::vector<std::uint8_t>(kAttachmentHeaderSize, 0), cp, extra);
+        return writeProperties(storage, props, std::vector<std::uint8_t>(kAttachmentHeaderSize, 0),
+                               cp, extra);
     }
 
     // Writes the property stream of one object and the value streams of its variable-size
@@ -268,11 +268,13 @@ private:
         const auto& v = value.storage();
         switch (value.type()) {
         case PropType::I2:
-            stream.fixed(tagOf(PropType::I2), static_cast<std::uint16_t>(std::get<std::int16_t>(v)));
+            stream.fixed(tagOf(PropType::I2),
+                         static_cast<std::uint16_t>(std::get<std::int16_t>(v)));
             return Status::success();
         case PropType::Long:
         case PropType::Error:
-            stream.fixed(tagOf(value.type()), static_cast<std::uint32_t>(std::get<std::int32_t>(v)));
+            stream.fixed(tagOf(value.type()),
+                         static_cast<std::uint32_t>(std::get<std::int32_t>(v)));
             return Status::success();
         case PropType::Boolean:
             stream.fixed(tagOf(PropType::Boolean), std::get<bool>(v) ? 1 : 0);
@@ -286,7 +288,8 @@ private:
             return Status::success();
         case PropType::Currency:
         case PropType::I8:
-            stream.fixed(tagOf(value.type()), static_cast<std::uint64_t>(std::get<std::int64_t>(v)));
+            stream.fixed(tagOf(value.type()),
+                         static_cast<std::uint64_t>(std::get<std::int64_t>(v)));
             return Status::success();
         case PropType::SysTime:
             stream.fixed(tagOf(PropType::SysTime), std::get<mapi::FileTime>(v).ticks);
@@ -294,8 +297,8 @@ private:
         case PropType::Unicode:
         case PropType::String8: {
             const std::string& s = std::get<std::string>(v);
-            std::vector<std::uint8_t> bytes = utf16le(
-                value.type() == PropType::String8 ? codepage::toUtf8(s, cp) : s, false);
+            std::vector<std::uint8_t> bytes =
+                utf16le(value.type() == PropType::String8 ? codepage::toUtf8(s, cp) : s, false);
             const mapi::PropTag tag = tagOf(PropType::Unicode);
             stream.variable(tag, static_cast<std::uint32_t>(bytes.size() + 2));
             return addStream(tag, std::move(bytes));
@@ -335,8 +338,8 @@ private:
                     value.type() == PropType::MvString8 ? codepage::toUtf8(list[i], cp) : list[i],
                     true);
                 append32(lengths, static_cast<std::uint32_t>(bytes.size()));
-                if (Status s = tree_.addStream(storage, multiValueStreamName(tag, i),
-                                               std::move(bytes));
+                if (Status s =
+                        tree_.addStream(storage, multiValueStreamName(tag, i), std::move(bytes));
                     !s)
                     return s;
             }

@@ -4,9 +4,9 @@
 // attachments with their bytes streamed from their content, embedded messages as nested
 // storages, and one named-property map for the whole file. Call mapi::deriveOnSave() first so
 // the file carries the properties Outlook computes on save.
+#include "store/mapi/message.h"
 #include "store/msg/compound_file_writer.h"
 #include "store/msg/result.h"
-#include "store/mapi/message.h"
 
 #include <string>
 

@@ -8,8 +8,8 @@
 // PS_PUBLIC_STRINGS and 3 + i the GUID stream's entry i, and kind is 1 for a string name.
 // String stream: per string name, its length in bytes and the UTF-16LE name, padded to 4 bytes.
 // Hash streams 0x1000 + n: the same entries bucketed by (number or name CRC) xor GUID-and-kind.
-#include "store/msg/result.h"
 #include "store/mapi/name_id_map.h"
+#include "store/msg/result.h"
 
 #include <cstdint>
 #include <map>
