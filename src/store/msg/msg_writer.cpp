@@ -19,7 +19,7 @@ using mapi::PropType;
 using mapi::PropValue;
 using NodeId = cfb::Tree::NodeId;
 
-enum class ObjectKind { TopLevel, Embedded, Recipient, Attachment };
+enum class ObjectKind { TopLevel, Embedded };
 
 constexpr std::uint32_t kEntryFlags = kPropAttrReadable | kPropAttrWritable;
 constexpr int kMaxEmbeddingDepth = 64;
