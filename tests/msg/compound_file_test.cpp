@@ -176,6 +176,13 @@ TEST(CompoundFileWriter, StreamsRoundTripAcrossTheMiniStreamCutoff) {
             auto bytes = cf.readStream(*id);
             ASSERT_TRUE(bytes.ok()) << bytes.error();
             EXPECT_EQ(*bytes, pattern(size, static_cast<std::uint8_t>(seed))) << where << name;
+            // A slice from the middle, crossing sector boundaries where the stream has them.
+            const std::size_t from = size / 3, length = size / 2;
+            std::vector<std::uint8_t> slice(length);
+            ASSERT_TRUE(cf.readStreamAt(*id, from, slice).ok());
+            EXPECT_TRUE(std::equal(slice.begin(), slice.end(), bytes->begin() + from));
+            std::uint8_t one;
+            EXPECT_FALSE(cf.readStreamAt(*id, size, std::span<std::uint8_t>(&one, 1)).ok());
         }
     }
 

@@ -272,6 +272,49 @@ Status CompoundFile::readStreamChunks(
     return Status::success();
 }
 
+Status CompoundFile::readStreamAt(std::uint32_t entry, std::uint64_t offset,
+                                  std::span<std::uint8_t> out) const {
+    if (entry >= entries_.size() || entries_[entry].type != EntryType::Stream)
+        return Status::failure("not a stream");
+    const DirectoryEntry& e = entries_[entry];
+    if (offset > e.size || out.size() > e.size - offset)
+        return Status::failure("read past the end of the stream");
+    if (out.empty())
+        return Status::success();
+    const bool mini = e.size < miniStreamCutoff_;
+    const std::uint64_t unit = mini ? kMiniSectorSize : sectorSize_;
+    auto chain = mini ? chainOf(miniFat_, e.startSector, miniFat_.size())
+                      : chainOf(fat_, e.startSector, sectorCount_);
+    if (!chain)
+        return Status::failure(chain.error());
+    std::size_t filled = 0;
+    for (std::uint64_t index = offset / unit; filled < out.size(); ++index) {
+        if (index >= chain->size())
+            return Status::failure("sector chain shorter than the stream");
+        std::span<const std::uint8_t> data;
+        if (mini) {
+            const std::uint64_t at = static_cast<std::uint64_t>((*chain)[index]) * kMiniSectorSize;
+            if (at / sectorSize_ >= miniStreamChain_.size())
+                return Status::failure("mini sector outside the mini stream");
+            auto sec = sector(miniStreamChain_[at / sectorSize_]);
+            const std::uint64_t within = at % sectorSize_;
+            if (sec.size() < within + kMiniSectorSize)
+                return Status::failure("mini stream sector outside the file");
+            data = sec.subspan(within, kMiniSectorSize);
+        } else {
+            data = sector((*chain)[index]);
+        }
+        const std::uint64_t skip = index == offset / unit ? offset % unit : 0;
+        if (data.size() <= skip)
+            return Status::failure("stream sector outside the file");
+        const std::size_t n = static_cast<std::size_t>(
+            std::min<std::uint64_t>(data.size() - skip, out.size() - filled));
+        std::memcpy(out.data() + filled, data.data() + skip, n);
+        filled += n;
+    }
+    return Status::success();
+}
+
 Result<std::vector<std::uint8_t>> CompoundFile::readStream(std::uint32_t entry,
                                                            std::uint64_t limit) const {
     if (entry < entries_.size() && entries_[entry].size > limit)

@@ -59,6 +59,10 @@ public:
     Status readStreamChunks(std::uint32_t entry,
                             const std::function<void(std::span<const std::uint8_t>)>& sink) const;
 
+    // Fills `out` from `offset` of a stream; fails when the range is outside the stream.
+    Status readStreamAt(std::uint32_t entry, std::uint64_t offset,
+                        std::span<std::uint8_t> out) const;
+
     // Every broken rule found, in plain words; empty for a sound file.
     std::vector<std::string> check() const;
 

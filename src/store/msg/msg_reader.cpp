@@ -117,26 +117,13 @@ private:
         return a;
     }
 
-    // Reads the stream when asked; the whole stream is read once per call to keep this simple.
+    // Reads the stream's bytes from the file when asked.
     mapi::AttachmentContent lazyContent(std::uint32_t entry) {
         mapi::AttachmentContent c;
         c.size = file_->entries()[entry].size;
         auto file = file_;
         c.read = [file, entry](std::uint64_t offset, std::span<std::uint8_t> out) {
-            std::uint64_t pos = 0;
-            std::size_t filled = 0;
-            Status s = file->readStreamChunks(entry, [&](std::span<const std::uint8_t> piece) {
-                const std::uint64_t end = pos + piece.size();
-                if (end > offset && filled < out.size()) {
-                    const std::uint64_t from = offset > pos ? offset - pos : 0;
-                    const std::size_t n = static_cast<std::size_t>(
-                        std::min<std::uint64_t>(piece.size() - from, out.size() - filled));
-                    std::memcpy(out.data() + filled, piece.data() + from, n);
-                    filled += n;
-                }
-                pos = end;
-            });
-            return s.ok() && filled == out.size();
+            return file->readStreamAt(entry, offset, out).ok();
         };
         return c;
     }
