@@ -15,6 +15,7 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <sys/stat.h>
 
 namespace parvelle::msg {
 namespace {
@@ -355,6 +356,16 @@ TEST_F(MsgFileTest, FailedWriteLeavesNoFileAndKeepsTheOldOne) {
     EXPECT_EQ(leftovers, (std::set<std::string>{"large.bin", "out.msg"}));
 
     EXPECT_FALSE(writeMsgFile(testing::sampleContact(), path("missing/dir/x.msg")).ok());
+
+    // A successful write replaces the old file and gets the usual permissions, not mkstemp's.
+    ASSERT_TRUE(writeMsgFile(testing::sampleContact(), target).ok());
+    EXPECT_TRUE(readMsgFile(target).ok());
+    const auto perms = fs::status(target).permissions();
+    EXPECT_NE(perms & fs::perms::owner_read, fs::perms::none);
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    EXPECT_EQ(perms & fs::perms::group_read,
+              (mask & 040) ? fs::perms::none : fs::perms::group_read);
 }
 
 TEST_F(MsgFileTest, RefusesWhatAMessageFileCannotHold) {

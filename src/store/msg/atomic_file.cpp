@@ -1,6 +1,7 @@
 #include "store/msg/atomic_file.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
@@ -39,6 +40,21 @@ private:
     bool committed_ = false;
 };
 
+// The permissions a newly created file gets under the process umask (mkstemp's 0600 would
+// hide the file from other users where the umask allows them to read it). Read from /proc so
+// that the umask is never changed, not even briefly, under other threads.
+mode_t newFileMode() {
+    mode_t mask = 022;
+    if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status))
+            if (std::strncmp(line, "Umask:", 6) == 0)
+                mask = static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8)) & 0777;
+        std::fclose(status);
+    }
+    return 0666 & ~mask;
+}
+
 std::string systemError(const std::string& what, int err) {
     return what + ": " + std::strerror(err);
 }
@@ -59,7 +75,7 @@ Status writeFileAtomically(const std::string& path,
     if (fd < 0)
         return Status::failure(
             systemError("cannot create a file in \"" + dir.string() + "\"", errno));
-    ::fchmod(fd, 0644);
+    ::fchmod(fd, newFileMode());
     std::FILE* f = ::fdopen(fd, "wb");
     if (!f) {
         const int err = errno;
