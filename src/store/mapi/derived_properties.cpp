@@ -148,7 +148,7 @@ std::string shortFileName(std::string_view longName) {
     auto clean = [](std::string_view s, std::size_t max, bool& lossy) {
         std::string out;
         for (unsigned char c : s) {
-            if (c == ' ' || c == '.') {
+            if (c == ' ' || c == '.' || (c & 0xC0) == 0x80) { // one '_' per non-ASCII character
                 lossy = true;
                 continue;
             }

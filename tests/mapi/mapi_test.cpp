@@ -1,0 +1,201 @@
+// The message model and the properties derived when a message is saved.
+#include "platform/text.h"
+#include "store/mapi/derived_properties.h"
+#include "store/mapi/entry_id.h"
+#include "store/mapi/html_text.h"
+#include "store/mapi/name_id_map.h"
+#include "store/mapi/tags.h"
+
+#include <gtest/gtest.h>
+
+namespace parvelle::mapi {
+namespace {
+
+TEST(SubjectSplit, PrefixIsUpToThreeLettersAndAColon) {
+    struct Case {
+        const char* subject;
+        const char* prefix;
+        const char* normalized;
+    };
+    const Case cases[] = {
+        {"RE: Lunch", "RE: ", "Lunch"},
+        {"FW:Lunch", "FW:", "Lunch"},
+        {"AW:  Treffen", "AW:  ", "Treffen"},
+        {"Lunch", "", "Lunch"},
+        {"Note: four letters", "", "Note: four letters"},
+        {"10: numbers are no prefix", "", "10: numbers are no prefix"},
+        {"", "", ""},
+        {"Ré: accented", "", "Ré: accented"},
+    };
+    for (const Case& c : cases) {
+        const SubjectParts parts = splitSubject(c.subject);
+        EXPECT_EQ(parts.prefix, c.prefix) << c.subject;
+        EXPECT_EQ(parts.normalized, c.normalized) << c.subject;
+    }
+}
+
+TEST(DeriveOnSave, FillsWhatOutlookComputes) {
+    Message m;
+    m.props.setString(tags::kSubject, "RE: Budget ✓");
+    m.props.setString(tags::kSenderName, "Ann");
+    m.props.setString(tags::kSenderEmail, "ann@example.org");
+    m.props.setInt(tags::kMessageFlags, tags::kMsgFlagUnsent);
+    m.recipients.push_back(Recipient::make("Bob", "bob@example.org", tags::kRecipTo));
+    m.recipients.push_back(Recipient::make("", "carl@example.org", tags::kRecipTo));
+    m.recipients.push_back(Recipient::make("Dora", "dora@example.org", tags::kRecipCc));
+    m.recipients.push_back(Recipient::make("Eve", "eve@example.org", tags::kRecipBcc));
+    m.attachments.push_back(Attachment::byValue("Quarterly report.xlsx", Binary(10, 1)));
+    deriveOnSave(m, {FileTime::fromUnixSeconds(1700000000)});
+
+    EXPECT_EQ(m.props.string(tags::kMessageClass), "IPM.Note");
+    EXPECT_EQ(m.props.string(tags::kSubjectPrefix), "RE: ");
+    EXPECT_EQ(m.props.string(tags::kNormalizedSubject), "Budget ✓");
+    EXPECT_EQ(m.props.string(tags::kConversationTopic), "Budget ✓");
+    EXPECT_EQ(m.props.string(tags::kDisplayTo), "Bob; carl@example.org");
+    EXPECT_EQ(m.props.string(tags::kDisplayCc), "Dora");
+    EXPECT_EQ(m.props.string(tags::kDisplayBcc), "Eve");
+    const std::int32_t flags = m.props.int32(tags::kMessageFlags);
+    EXPECT_EQ(flags & tags::kMsgFlagUnsent, 0) << "a saved item is no draft";
+    EXPECT_NE(flags & tags::kMsgFlagHasAttach, 0);
+    EXPECT_TRUE(m.props.boolean(tags::kHasAttachments));
+    // Submit and delivery times are set, so Outlook shows no conversion date.
+    EXPECT_EQ(m.props.get(tags::kClientSubmitTime)->asTime(),
+              FileTime::fromUnixSeconds(1700000000));
+    EXPECT_EQ(m.props.get(tags::kMessageDeliveryTime)->asTime(),
+              FileTime::fromUnixSeconds(1700000000));
+    EXPECT_EQ(m.props.int32(tags::kInternetCodepage), 65001);
+    ASSERT_TRUE(m.props.get(tags::kSearchKey)->asBinary());
+    EXPECT_EQ(m.props.get(tags::kSearchKey)->asBinary()->size(), 16u);
+    EXPECT_GT(m.props.int32(tags::kMessageSize), 10);
+    // The sender's entry id and search key, and "sent representing" defaulting to the sender.
+    EXPECT_EQ(*m.props.get(tags::kSenderSearchKey)->asBinary(),
+              addressSearchKey("SMTP", "ann@example.org"));
+    EXPECT_EQ(m.props.string(tags::kSentRepresentingEmail), "ann@example.org");
+
+    const Recipient& carl = m.recipients[1];
+    EXPECT_EQ(carl.props.string(tags::kDisplayName), "carl@example.org");
+    EXPECT_EQ(*carl.props.get(tags::kEntryId)->asBinary(),
+              oneOffEntryId("carl@example.org", "SMTP", "carl@example.org"));
+    EXPECT_EQ(carl.props.int32(tags::kObjectType), tags::kObjectMailUser);
+
+    const Attachment& a = m.attachments[0];
+    EXPECT_EQ(a.props.string(tags::kAttachExtension), ".xlsx");
+    EXPECT_EQ(a.props.string(tags::kAttachFilename), "QUARTE~1.XLS");
+    EXPECT_EQ(a.props.int32(tags::kRenderingPosition), -1);
+    EXPECT_EQ(a.props.int32(tags::kAttachNumber), 0);
+    EXPECT_GE(a.props.int32(tags::kAttachSize), 10);
+}
+
+TEST(DeriveOnSave, KeepsWhatTheCallerSet) {
+    Message m;
+    m.props.setString(tags::kMessageClass, "IPM.Contact");
+    m.props.setInt(tags::kMessageFlags, 0); // unread
+    m.props.setTime(tags::kMessageDeliveryTime, FileTime::fromUnixSeconds(1600000000));
+    deriveOnSave(m, {FileTime::fromUnixSeconds(1700000000)});
+    EXPECT_EQ(m.props.string(tags::kMessageClass), "IPM.Contact");
+    EXPECT_EQ(m.props.int32(tags::kMessageFlags) & tags::kMsgFlagRead, 0);
+    EXPECT_EQ(m.props.get(tags::kClientSubmitTime)->asTime(),
+              FileTime::fromUnixSeconds(1600000000));
+}
+
+TEST(DeriveOnSave, PlainBodyFromHtmlOnly) {
+    Message m;
+    m.props.setString(tags::kHtml,
+                      "<html><body><p>Hello &amp; welcome</p><p>Line<br>two</p></body></html>");
+    deriveOnSave(m);
+    EXPECT_EQ(m.props.string(tags::kBody), "Hello & welcome\r\nLine\r\ntwo");
+    ASSERT_TRUE(m.props.get(tags::kHtml)->asBinary()) << "PidTagHtml is binary";
+    EXPECT_EQ(m.props.int32(tags::kNativeBody), 3);
+}
+
+TEST(HtmlToPlainText, MarkupRules) {
+    struct Case {
+        const char* html;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"<b>bold</b> and <i>italic</i>", "bold and italic"},
+        {"<head><title>T</title><style>x{}</style></head>body", "body"},
+        {"<script>var a = '<p>';</script>after", "after"},
+        {"a  \n\t b", "a b"},
+        {"&lt;tag&gt; &#233; &#x263A; &nbsp;x &bogus; &", "<tag> é ☺  x &bogus; &"},
+        {"<!-- comment <p> -->visible", "visible"},
+        {"<table><tr><td>1</td><td>2</td></tr><tr><td>3</td></tr></table>", "1\t2\r\n3"},
+        {"<pre>keep  two\nlines</pre>", "keep  two\nlines"},
+        {"1 < 2", "1 < 2"},
+        {"<a href=\"x>y\">link</a>", "link"},
+        {"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(htmlToPlainText(c.html), c.text) << c.html;
+}
+
+TEST(ShortFileName, DosEightDotThree) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"report.pdf", "REPORT.PDF"},   {"Quarterly report.xlsx", "QUARTE~1.XLS"},
+        {"résumé.doc", "R_SUM_~1.DOC"}, {"noext", "NOEXT"},
+        {".hidden", "HIDDEN~1"},        {"a.b.c", "AB~1.C"},
+    };
+    for (const auto& [longName, shortName] : cases)
+        EXPECT_EQ(shortFileName(longName), shortName) << longName;
+}
+
+TEST(EntryIds, OneOffLayout) {
+    const Binary id = oneOffEntryId("Bob", "SMTP", "b@x.org");
+    ASSERT_GE(id.size(), 24u);
+    EXPECT_EQ(std::vector<std::uint8_t>(id.begin(), id.begin() + 4),
+              std::vector<std::uint8_t>(4, 0));
+    EXPECT_TRUE(std::equal(kOneOffProviderUid.begin(), kOneOffProviderUid.end(), id.begin() + 4));
+    EXPECT_EQ(id[22] | (id[23] << 8), 0x8001); // Unicode strings, no rich information
+    const std::string strings(id.begin() + 24, id.end());
+    EXPECT_EQ(strings, text::utf8ToUtf16le("Bob") + std::string(2, '\0') +
+                           text::utf8ToUtf16le("SMTP") + std::string(2, '\0') +
+                           text::utf8ToUtf16le("b@x.org") + std::string(2, '\0'));
+    const Binary key = addressSearchKey("smtp", "Bob@X.org");
+    EXPECT_EQ(std::string(key.begin(), key.end()), std::string("SMTP:BOB@X.ORG") + '\0');
+}
+
+TEST(NameIdMap, IdsAreStableAndDense) {
+    NameIdMap map;
+    const NamedProperty a{psets::kAddress, 0x8083u};
+    const NamedProperty b{psets::kPublicStrings, std::string("Keywords")};
+    EXPECT_EQ(map.idFor(a), 0x8000);
+    EXPECT_EQ(map.idFor(b), 0x8001);
+    EXPECT_EQ(map.idFor(a), 0x8000);
+    EXPECT_EQ(map.find(b), 0x8001);
+    EXPECT_FALSE(map.find({psets::kTask, 0x8101u}));
+    // A numeric PS_MAPI name is the ordinary property of that id.
+    EXPECT_EQ(map.idFor({psets::kMapi, 0x0037u}), 0x0037);
+    ASSERT_NE(map.nameOf(0x8001), nullptr);
+    EXPECT_EQ(*map.nameOf(0x8001), b);
+    EXPECT_EQ(map.nameOf(0x8002), nullptr);
+}
+
+TEST(Guid, ParseAndOnDiskOrder) {
+    const auto g = Guid::parse("{00062008-0000-0000-C000-000000000046}");
+    ASSERT_TRUE(g);
+    EXPECT_EQ(*g, psets::kCommon);
+    const auto bytes = g->bytes();
+    EXPECT_EQ(bytes[0], 0x08);
+    EXPECT_EQ(bytes[1], 0x20);
+    EXPECT_EQ(bytes[2], 0x06);
+    EXPECT_EQ(bytes[8], 0xC0);
+    EXPECT_EQ(Guid::fromBytes(bytes.data()), *g);
+    EXPECT_EQ(g->toString(), "00062008-0000-0000-C000-000000000046");
+    EXPECT_FALSE(Guid::parse("not-a-guid"));
+}
+
+TEST(PropertyBag, KeysAreIdsWhateverTheType) {
+    PropertyBag bag;
+    bag.set(makeTag(0x0037, PropType::String8), PropValue::string8("old"));
+    bag.setString(tags::kSubject, "new");
+    EXPECT_EQ(bag.tagged().size(), 1u);
+    EXPECT_EQ(bag.get(tags::kSubject)->type(), PropType::Unicode);
+    EXPECT_EQ(bag.string(tags::kSubject), "new");
+    EXPECT_TRUE(bag.remove(tags::kSubject));
+    EXPECT_FALSE(bag.has(tags::kSubject));
+    EXPECT_EQ(bag.int32(tags::kImportance, 7), 7);
+}
+
+} // namespace
+} // namespace parvelle::mapi
