@@ -501,6 +501,9 @@ std::vector<SubnodeEntry> NdbWriter::readSubnodes(std::uint64_t bid) {
 }
 
 void NdbWriter::putNode(const NodeEntry& node) {
+    // The header's counters must cover every index in use, whichever way the id was made.
+    std::uint32_t& counter = header_.rgnid[nidType(node.nid)];
+    counter = std::max(counter, nidIndex(node.nid));
     auto it = nodes_.find(node.nid);
     if (it != nodes_.end()) {
         const NodeEntry old = it->second;

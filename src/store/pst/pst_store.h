@@ -85,6 +85,8 @@ public:
     bool addMessage(FolderId folder, mapi::Message message, std::string& error);
 
     bool commit(std::string& error);
+    // Messages between automatic commits from now on.
+    void setCommitInterval(std::size_t messages) { commitEvery_ = messages > 0 ? messages : 1; }
     // Commits and closes; a created file gets its final name. The store is unusable afterwards.
     bool close(std::string& error);
 

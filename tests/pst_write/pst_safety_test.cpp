@@ -1,0 +1,211 @@
+// What the writer does when things go wrong: writers that die part-way, files in use, files it
+// must not write into, attachments it cannot store.
+#include "corpus.h"
+#include "oracles.h"
+#include "store/mapi/tags.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace parvelle::pst::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PstSafety : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("pstw-safety-" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+                std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        path_ = (dir_ / "store.pst").string();
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::size_t messagesIn(const std::string& pst, const std::string& folder) {
+        auto seen = readWithOwnReader(pst);
+        EXPECT_TRUE(seen.store) << seen.error;
+        if (!seen.store || !seen.store->folders.count(folder))
+            return 0;
+        return seen.store->folders.at(folder).size();
+    }
+
+    // Runs `work` in a child process that ends abruptly (no destructors, no close) when it
+    // returns, as a killed writer would.
+    void inDyingChild(const std::function<void()>& work) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            work();
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+    }
+
+    fs::path dir_;
+    std::string path_;
+};
+
+TEST_F(PstSafety, NewFileCarriesItsNameOnlyOnceClosed) {
+    std::string error;
+    auto store = PstStore::create(path_, {}, error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_FALSE(fs::exists(path_));
+    EXPECT_TRUE(fs::exists(path_ + ".partial"));
+    ASSERT_TRUE(store->close(error)) << error;
+    EXPECT_TRUE(fs::exists(path_));
+    EXPECT_FALSE(fs::exists(path_ + ".partial"));
+    EXPECT_EQ(checkerViolations(path_), "");
+}
+
+TEST_F(PstSafety, KilledWriterLeavesEveryCommittedMessage) {
+    inDyingChild([&] {
+        std::string error;
+        auto store = PstStore::create(path_, {.commitEvery = 10}, error);
+        if (!store)
+            return;
+        auto folder = store->addFolder(store->rootFolder(), "Inbox", "IPF.Note", error);
+        for (int i = 0; folder && i < 25; ++i)
+            store->addMessage(*folder, simpleMail("Mail " + std::to_string(i), "x"), error);
+        std::exit(0); // dies without closing: 20 messages were committed, 5 were not
+    });
+    const std::string partial = path_ + ".partial";
+    ASSERT_FALSE(fs::exists(path_)) << "an unfinished file must not carry the final name";
+    ASSERT_TRUE(fs::exists(partial));
+    EXPECT_EQ(checkerViolations(partial), "");
+    EXPECT_EQ(messagesIn(partial, "Inbox"), 20u);
+    auto pstx = readWithPstExtractor(partial);
+    if (!pstx.skipped) {
+        ASSERT_TRUE(pstx.store) << pstx.error;
+        EXPECT_EQ(pstx.store->folders["Inbox"].size(), 20u);
+    }
+}
+
+TEST_F(PstSafety, KilledAppendLeavesThePreviousContent) {
+    {
+        std::string error;
+        auto store = PstStore::create(path_, {}, error);
+        ASSERT_TRUE(store) << error;
+        ASSERT_TRUE(writeCorpus(*store, manyMessages("Inbox", 5), error)) << error;
+        ASSERT_TRUE(store->close(error)) << error;
+    }
+    inDyingChild([&] {
+        std::string error;
+        auto store = PstStore::open(path_, error);
+        if (!store)
+            return;
+        store->setCommitInterval(1000);
+        auto inbox = store->findSubfolder(store->rootFolder(), "Inbox");
+        for (int i = 0; inbox && i < 7; ++i)
+            store->addMessage(*inbox, simpleMail("Uncommitted " + std::to_string(i), "x"), error);
+        store->addFolder(store->rootFolder(), "Never committed", "IPF.Note", error);
+        std::exit(0);
+    });
+    EXPECT_EQ(checkerViolations(path_), "");
+    EXPECT_EQ(messagesIn(path_, "Inbox"), 5u);
+    auto seen = readWithOwnReader(path_);
+    ASSERT_TRUE(seen.store);
+    EXPECT_FALSE(seen.store->folders.count("Never committed"));
+
+    // And the file takes new messages afterwards.
+    std::string error;
+    auto store = PstStore::open(path_, error);
+    ASSERT_TRUE(store) << error;
+    ASSERT_TRUE(writeCorpus(*store, manyMessages("Inbox", 2), error)) << error;
+    ASSERT_TRUE(store->close(error)) << error;
+    EXPECT_EQ(messagesIn(path_, "Inbox"), 7u);
+    EXPECT_EQ(checkerViolations(path_), "");
+}
+
+TEST_F(PstSafety, FileBeingWrittenIsRefused) {
+    std::string error;
+    auto first = PstStore::create(path_, {}, error);
+    ASSERT_TRUE(first) << error;
+    ASSERT_TRUE(first->close(error)) << error;
+    auto writer = PstStore::open(path_, error);
+    ASSERT_TRUE(writer) << error;
+    auto second = PstStore::open(path_, error);
+    EXPECT_FALSE(second);
+    EXPECT_NE(error.find("another process"), std::string::npos) << error;
+    error.clear();
+    EXPECT_FALSE(PstStore::create(path_, {}, error));
+    EXPECT_NE(error.find("another process"), std::string::npos) << error;
+}
+
+TEST_F(PstSafety, FilesThatCannotBeAppendedToAreRefusedInPlainWords) {
+    struct Case {
+        std::string name;
+        std::string content; // empty: copy the ANSI fixture
+        std::string expected;
+    };
+    const std::vector<Case> cases{
+        {"text.pst",
+         "this is not a PST file at all, just some text that is long enough " +
+             std::string(600, '.'),
+         "not a PST"},
+        {"short.pst", "!BDN", "not a PST"},
+        {"ansi.pst", "", "ANSI"},
+    };
+    for (const Case& c : cases) {
+        const std::string p = (dir_ / c.name).string();
+        if (c.content.empty()) {
+            const fs::path ansi =
+                fs::path(PARVELLE_THIRD_PARTY_DIR) / "pst" / "pstsdk-test_ansi.pst";
+            if (!fs::exists(ansi))
+                continue;
+            fs::copy_file(ansi, p);
+            fs::permissions(p, fs::perms::owner_write, fs::perm_options::add);
+        } else {
+            std::ofstream(p, std::ios::binary) << c.content;
+        }
+        const auto before = fs::file_size(p);
+        std::string error;
+        EXPECT_FALSE(PstStore::open(p, error)) << c.name;
+        EXPECT_NE(error.find(c.expected), std::string::npos) << c.name << ": " << error;
+        EXPECT_EQ(fs::file_size(p), before) << c.name << " was changed";
+    }
+}
+
+TEST_F(PstSafety, AttachmentOfFourGigabytesIsAnErrorNotATruncation) {
+    std::string error;
+    auto store = PstStore::create(path_, {}, error);
+    ASSERT_TRUE(store) << error;
+    auto inbox = store->addFolder(store->rootFolder(), "Inbox", "IPF.Note", error);
+    ASSERT_TRUE(inbox);
+    mapi::Message m = simpleMail("Too big", "x");
+    mapi::AttachmentContent huge;
+    huge.size = 4ull << 30;
+    bool read = false;
+    huge.read = [&](std::uint64_t, std::span<std::uint8_t>) { return read = true; };
+    m.attachments.push_back(mapi::Attachment::byValue("disk.img", huge));
+    EXPECT_FALSE(store->addMessage(*inbox, m, error));
+    EXPECT_NE(error.find("4 GB"), std::string::npos) << error;
+    EXPECT_FALSE(read) << "nothing of it may be written";
+    ASSERT_TRUE(store->addMessage(*inbox, simpleMail("Fine", "y"), error)) << error;
+    ASSERT_TRUE(store->close(error)) << error;
+    EXPECT_EQ(messagesIn(path_, "Inbox"), 1u);
+    EXPECT_EQ(checkerViolations(path_), "");
+}
+
+TEST_F(PstSafety, PasswordIsStoredAsOutlookStoresIt) {
+    EXPECT_EQ(PstStore::passwordCrcOf("test"), 0xF93BA110u); // the value in Outlook's own file
+    std::string error;
+    auto store = PstStore::create(path_, {.password = "test"}, error);
+    ASSERT_TRUE(store) << error;
+    ASSERT_TRUE(store->close(error)) << error;
+    auto reopened = PstStore::open(path_, error);
+    ASSERT_TRUE(reopened) << error;
+    EXPECT_EQ(reopened->passwordCrc(), 0xF93BA110u);
+}
+
+} // namespace
+} // namespace parvelle::pst::test
