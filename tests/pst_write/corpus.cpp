@@ -29,6 +29,16 @@ mapi::Message item(const std::string& messageClass, const std::string& subject) 
 
 } // namespace
 
+PstStore::Options options(const std::string& displayName, std::size_t commitEvery,
+                          const std::string& password) {
+    PstStore::Options o;
+    if (!displayName.empty())
+        o.displayName = displayName;
+    o.commitEvery = commitEvery;
+    o.password = password;
+    return o;
+}
+
 mapi::Message simpleMail(const std::string& subject, const std::string& body) {
     mapi::Message m = item("IPM.Note", subject);
     m.props.setString(tags::kBody, body);

@@ -30,6 +30,9 @@ bool writeCorpus(PstStore& store, const std::vector<CorpusFolder>& corpus, std::
 // attachments (content hashes); bodies of plain-text mails.
 SeenStore expectedView(const std::vector<CorpusFolder>& corpus);
 
+PstStore::Options options(const std::string& displayName, std::size_t commitEvery = 1000,
+                          const std::string& password = "");
+
 mapi::Message simpleMail(const std::string& subject, const std::string& body);
 
 } // namespace parvelle::pst::test

@@ -70,7 +70,7 @@ TEST_F(PstSafety, NewFileCarriesItsNameOnlyOnceClosed) {
 TEST_F(PstSafety, KilledWriterLeavesEveryCommittedMessage) {
     inDyingChild([&] {
         std::string error;
-        auto store = PstStore::create(path_, {.commitEvery = 10}, error);
+        auto store = PstStore::create(path_, options("", 10), error);
         if (!store)
             return;
         auto folder = store->addFolder(store->rootFolder(), "Inbox", "IPF.Note", error);
@@ -199,7 +199,7 @@ TEST_F(PstSafety, AttachmentOfFourGigabytesIsAnErrorNotATruncation) {
 TEST_F(PstSafety, PasswordIsStoredAsOutlookStoresIt) {
     EXPECT_EQ(PstStore::passwordCrcOf("test"), 0xF93BA110u); // the value in Outlook's own file
     std::string error;
-    auto store = PstStore::create(path_, {.password = "test"}, error);
+    auto store = PstStore::create(path_, options("", 1000, "test"), error);
     ASSERT_TRUE(store) << error;
     ASSERT_TRUE(store->close(error)) << error;
     auto reopened = PstStore::open(path_, error);
