@@ -301,7 +301,7 @@ std::uint64_t NdbWriter::storeBlock(std::uint64_t bid, std::span<const std::uint
     if (encode)
         encodeBlock(header_.crypt, block.first(data.size()), bid);
     writeBlockTrailer(kFormat, block, data.size(), bid, ib);
-    blocks_.push_back({bidKey(bid), ib, static_cast<std::uint16_t>(data.size()), 1});
+    blocks_.push_back({bidKey(bid), ib, static_cast<std::uint16_t>(data.size()), 1, total});
     if (stage_.size() >= kStageFlushBytes) {
         std::string ignored; // a failed write shows again at commit through the next flush
         if (writeAt(stageBase_, stage_, ignored)) {
@@ -316,8 +316,14 @@ std::uint64_t NdbWriter::writeExternalBlock(std::span<const std::uint8_t> data) 
     return storeBlock(nextBid(false), data.first(std::min(data.size(), kMaxData)), true);
 }
 
-std::uint64_t NdbWriter::writeInternalBlock(std::span<const std::uint8_t> data) {
-    return storeBlock(nextBid(true), data, false);
+std::uint64_t NdbWriter::writeInternalBlock(std::span<const std::uint8_t> data,
+                                            const std::vector<std::uint64_t>& children) {
+    std::uint64_t below = 0;
+    for (std::uint64_t child : children)
+        below += storedSize(child);
+    const std::uint64_t bid = storeBlock(nextBid(true), data, false);
+    blocks_.back().treeBytes += below;
+    return bid;
 }
 
 std::uint64_t NdbWriter::writeData(std::span<const std::uint8_t> data) {
@@ -346,7 +352,7 @@ std::uint64_t NdbWriter::writeDataTree(const std::vector<std::uint64_t>& blocks,
         storeLe32(&b[4], static_cast<std::uint32_t>(bytes));
         for (std::size_t i = 0; i < bids.size(); ++i)
             storeLe64(&b[8 + 8 * i], bids[i]);
-        return writeInternalBlock(b);
+        return writeInternalBlock(b, std::vector<std::uint64_t>(bids.begin(), bids.end()));
     };
     if (blocks.size() <= kTreeFanout)
         return treeBlock(1, blocks, total);
@@ -371,13 +377,17 @@ std::uint64_t NdbWriter::writeSubnodeTree(const std::vector<SubnodeEntry>& entri
         b[0] = kBlockTypeSubnode;
         b[1] = 0;
         storeLe16(&b[2], static_cast<std::uint16_t>(count));
+        std::vector<std::uint64_t> children;
         for (std::size_t i = 0; i < count; ++i) {
             const SubnodeEntry& e = entries[at + i];
             storeLe64(&b[8 + 24 * i], e.nid);
             storeLe64(&b[16 + 24 * i], e.bidData);
             storeLe64(&b[24 + 24 * i], e.bidSub);
+            children.push_back(e.bidData);
+            if (e.bidSub)
+                children.push_back(e.bidSub);
         }
-        leaves.emplace_back(entries[at].nid, writeInternalBlock(b));
+        leaves.emplace_back(entries[at].nid, writeInternalBlock(b, children));
     }
     if (leaves.size() == 1)
         return leaves[0].second;
@@ -385,11 +395,13 @@ std::uint64_t NdbWriter::writeSubnodeTree(const std::vector<SubnodeEntry>& entri
     b[0] = kBlockTypeSubnode;
     b[1] = 1;
     storeLe16(&b[2], static_cast<std::uint16_t>(std::min(leaves.size(), kSiFanout)));
+    std::vector<std::uint64_t> children;
     for (std::size_t i = 0; i < leaves.size() && i < kSiFanout; ++i) {
         storeLe64(&b[8 + 16 * i], leaves[i].first);
         storeLe64(&b[16 + 16 * i], leaves[i].second);
+        children.push_back(leaves[i].second);
     }
-    return writeInternalBlock(b);
+    return writeInternalBlock(b, children);
 }
 
 NdbWriter::BlockInfo* NdbWriter::findBlock(std::uint64_t bid) {
@@ -464,6 +476,8 @@ std::uint64_t NdbWriter::storedSize(std::uint64_t bid) {
     BlockInfo* b = findBlock(bid);
     if (!b)
         return 0;
+    if (b->treeBytes != 0)
+        return b->treeBytes;
     std::uint64_t total = blockTotalSize(kFormat, b->cb);
     for (std::uint64_t child : childrenOf(bid))
         total += storedSize(child);

@@ -103,6 +103,9 @@ private:
         std::uint64_t ib = 0;
         std::uint16_t cb = 0;
         std::uint32_t refs = 0;
+        // Bytes of the block and all it lists, known for blocks written in this session (0 when
+        // it has to be worked out by reading the block).
+        std::uint64_t treeBytes = 0;
     };
 
     bool initNew(std::string& error);
@@ -118,7 +121,8 @@ private:
     bool flush(std::string& error);
     bool writeAt(std::uint64_t ib, std::span<const std::uint8_t> bytes, std::string& error);
     bool readAt(std::uint64_t ib, std::span<std::uint8_t> bytes);
-    std::uint64_t writeInternalBlock(std::span<const std::uint8_t> data);
+    std::uint64_t writeInternalBlock(std::span<const std::uint8_t> data,
+                                     const std::vector<std::uint64_t>& children);
     std::uint64_t storeBlock(std::uint64_t bid, std::span<const std::uint8_t> data, bool encode);
     Bref writeBTree(bool nodeTree);
     std::vector<std::uint64_t> childrenOf(std::uint64_t bid);
