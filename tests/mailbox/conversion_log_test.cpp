@@ -17,7 +17,7 @@ TEST(ConversionLog, SavesRowsAsUtf8LinesEndingInCrLf) {
                             "Conversion Start Time:\r\nMon Jan  1 10:00:00 2024\r\n"
                             "Message\r\nGr\xc3\xbc\xc3\x9f"
                             "e\r\nConverted\r\n");
-    testing::TempDir dir;
+    parvelle::testing::TempDir dir;
     const auto path = (dir / "log.txt").string();
     ASSERT_TRUE(log.saveTo(path));
     std::ifstream in(path, std::ios::binary);

@@ -27,8 +27,10 @@ TEST(MemberPaths, DerivesFolderKeyKindAndAttachmentKey) {
          "acct/Inbox", "com.microsoft.__Attachments", "part1.jpg"},
         {"Accounts/acct/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/photo_1234.jpeg",
          "acct/Inbox", "com.microsoft.__Attachments", "photo_123jpeg"},
+        // Attachment members keep the folder rule of accounts even under Local; only their member
+        // key is used to find them.
         {"Local/com.microsoft.__Messages/Sent Items/com.microsoft.__Attachments/6A72@xp.local_0001",
-         "Local/Sent Items", "com.microsoft.__Attachments", "6A720001"},
+         "com.microsoft.__Messages/Sent Items", "com.microsoft.__Attachments", "6A720001"},
         // Only "<" and "@": the key would be empty.
         {"Accounts/a/com.microsoft.__Messages/I/com.microsoft.__Attachments/<<@x_0000", "a/I",
          "com.microsoft.__Attachments", ""},

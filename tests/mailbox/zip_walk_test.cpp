@@ -35,7 +35,7 @@ std::string readItem(const std::filesystem::path& path, const ZipMember& m) {
 }
 
 TEST(ZipWalk, LocatesStoredAndDeflatedMembersAsWritten) {
-    testing::TempDir dir;
+    parvelle::testing::TempDir dir;
     const auto path = dir / "a.olm";
     const std::string text(5000, 'x');
     std::vector<olmgen::MemberRecord> written;
@@ -69,14 +69,17 @@ TEST(ZipWalk, LocatesStoredAndDeflatedMembersAsWritten) {
 }
 
 TEST(ZipWalk, SkipsForeignBytesAndOddExtraFieldsWithoutLosingLaterMembers) {
-    testing::TempDir dir;
+    parvelle::testing::TempDir dir;
     const auto path = dir / "b.olm";
     {
         ZipWriter w(path);
         w.addFile("x/first.xml", "1");
-        w.writeRaw(std::string("garbage PK\x03 PK\x05\x06 more garbage", 32));
+        static constexpr char kGarbage[] = "garbage PK\x03 PK\x05\x06 more garbage";
+        w.writeRaw(std::string_view(kGarbage, sizeof kGarbage - 1));
         MemberOptions wideExtra;
-        wideExtra.extraFieldTail = std::string("\x99\x99\x05\x00abcde", 9);
+        static constexpr char kTail[] = "\x99\x99\x05\x00"
+                                        "abcde";
+        wideExtra.extraFieldTail = std::string(kTail, sizeof kTail - 1);
         w.addFile("x/second.xml", "22", wideExtra);
         MemberOptions badSignature;
         badSignature.signature = 0x06054b50;
@@ -94,7 +97,7 @@ TEST(ZipWalk, SkipsForeignBytesAndOddExtraFieldsWithoutLosingLaterMembers) {
 }
 
 TEST(ZipWalk, TruncatedMemberIsDroppedAndCorruptDeflateIsUnreadable) {
-    testing::TempDir dir;
+    parvelle::testing::TempDir dir;
     const auto path = dir / "c.olm";
     {
         ZipWriter w(path);
@@ -116,7 +119,7 @@ TEST(ZipWalk, TruncatedMemberIsDroppedAndCorruptDeflateIsUnreadable) {
 }
 
 TEST(ZipWalk, NotAnArchiveYieldsNoMembers) {
-    testing::TempDir dir;
+    parvelle::testing::TempDir dir;
     const auto path = dir / "plain.txt";
     std::ofstream(path) << "Just some text, PK but no header.";
     EXPECT_TRUE(walk(path).empty());
