@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
+
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -25,26 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-public:
-    TempDir() {
-        std::random_device rd;
-        path_ = fs::temp_directory_path() /
-                ("parvelle-pdf-" + std::to_string(rd()) + std::to_string(rd()));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using parvelle::testing::TempDir;
 
 std::string run(const std::string& command) {
     std::string out;

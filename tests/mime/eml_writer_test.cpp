@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -23,26 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 namespace tags = mapi::tags;
 
-class TempDir {
-public:
-    TempDir() {
-        std::random_device rd;
-        path_ = fs::temp_directory_path() /
-                ("parvelle-mime-" + std::to_string(rd()) + std::to_string(rd()));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using parvelle::testing::TempDir;
 
 void writeFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary)

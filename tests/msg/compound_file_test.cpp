@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
+
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -18,23 +20,7 @@ namespace {
 using testing::runCommand;
 using testing::shellQuote;
 
-class TempDir {
-public:
-    TempDir() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() /
-                ("parvelle-cfb-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+using parvelle::testing::TempDir;
 
 std::vector<std::uint8_t> pattern(std::size_t n, std::uint8_t seed) {
     std::vector<std::uint8_t> v(n);
@@ -130,7 +116,7 @@ TEST(CompoundFileWriter, SiblingTreesAreOrderedRedBlackTreesForEverySize) {
             ASSERT_TRUE(tree.addStream(Tree::kRoot, name, pattern(i % 70, 1)).ok()) << name;
             names.push_back(std::u16string(name.begin(), name.end()));
         }
-        const std::string path = dir.file("tree" + std::to_string(n) + ".cfb");
+        const std::string path = (dir / ("tree" + std::to_string(n) + ".cfb")).string();
         writeTree(tree, path);
         CompoundFile cf = openChecked(path);
         std::sort(names.begin(), names.end(),
@@ -155,7 +141,7 @@ TEST(CompoundFileWriter, StreamsRoundTripAcrossTheMiniStreamCutoff) {
         ASSERT_TRUE(tree.addStream(Tree::kRoot, name, pattern(sizes[i], 3)).ok());
         ASSERT_TRUE(tree.addStream(*inner, name, pattern(sizes[i], 9)).ok());
     }
-    const std::string path = dir.file("sizes.cfb");
+    const std::string path = (dir / "sizes.cfb").string();
     WriteOptions options;
     options.timestamp = 0x01DC000000000000ULL;
     writeTree(tree, path, options);
@@ -219,7 +205,7 @@ TEST(CompoundFileWriter, LargeFileUsesDifatAndReadsSourcesInPieces) {
     Tree tree;
     ASSERT_TRUE(tree.addStream(Tree::kRoot, "big", source).ok());
     ASSERT_TRUE(tree.addStream(Tree::kRoot, "small", pattern(100, 5)).ok());
-    const std::string path = dir.file("big.cfb");
+    const std::string path = (dir / "big.cfb").string();
     writeTree(tree, path);
     EXPECT_LE(largestRead.load(), 1u << 20);
 
@@ -257,7 +243,7 @@ TEST(CompoundFileWriter, WritesVersion4WhenAsked) {
     Tree tree;
     ASSERT_TRUE(tree.addStream(Tree::kRoot, "a", pattern(5000, 1)).ok());
     ASSERT_TRUE(tree.addStream(Tree::kRoot, "b", pattern(50, 2)).ok());
-    const std::string path = dir.file("v4.cfb");
+    const std::string path = (dir / "v4.cfb").string();
     WriteOptions options;
     options.majorVersion = 4;
     writeTree(tree, path, options);
@@ -302,7 +288,7 @@ TEST(CompoundFileWriter, SourceFailureIsReported) {
     Tree tree;
     StreamSource failing{10000, [](std::uint64_t, std::span<std::uint8_t>) { return false; }};
     ASSERT_TRUE(tree.addStream(Tree::kRoot, "x", failing).ok());
-    std::FILE* f = std::fopen(dir.file("fail.cfb").c_str(), "wb");
+    std::FILE* f = std::fopen((dir / "fail.cfb").string().c_str(), "wb");
     ASSERT_NE(f, nullptr);
     Status s = writeCompoundFile(tree, f);
     std::fclose(f);
@@ -315,7 +301,7 @@ TEST(CompoundFileChecker, ReportsBrokenTreesAndAllocation) {
     Tree tree;
     for (const char* name : {"alpha", "bravo", "gamma"})
         ASSERT_TRUE(tree.addStream(Tree::kRoot, name, pattern(5000, 1)).ok());
-    const std::string path = dir.file("good.cfb");
+    const std::string path = (dir / "good.cfb").string();
     writeTree(tree, path);
     const auto good = readAll(path);
     ASSERT_TRUE(CompoundFile::open(path)->check().empty());
@@ -341,7 +327,7 @@ TEST(CompoundFileChecker, ReportsBrokenTreesAndAllocation) {
         SCOPED_TRACE(d.what);
         auto bytes = good;
         d.apply(bytes);
-        const std::string bad = dir.file("bad.cfb");
+        const std::string bad = (dir / "bad.cfb").string();
         writeAll(bad, bytes);
         auto cf = CompoundFile::open(bad);
         ASSERT_TRUE(cf.ok()) << cf.error();
@@ -378,11 +364,11 @@ TEST(CompoundFileReader, SurvivesTruncatedAndDamagedFiles) {
         ASSERT_TRUE(tree.addStream(i % 2 ? *st : Tree::kRoot, "s" + std::to_string(i),
                                    pattern(static_cast<std::size_t>(i) * 700, 2))
                         .ok());
-    const std::string path = dir.file("src.cfb");
+    const std::string path = (dir / "src.cfb").string();
     writeTree(tree, path);
     const auto good = readAll(path);
     std::mt19937 rng(1234);
-    const std::string bad = dir.file("bad.cfb");
+    const std::string bad = (dir / "bad.cfb").string();
     for (int round = 0; round < 200; ++round) {
         auto bytes = good;
         if (round % 4 == 0) {

@@ -259,7 +259,6 @@ void MailItem::saveAs(const std::string& path, std::int32_t type) {
     std::string error;
     if (!writer(message_, path, error))
         throw ComponentError("The item could not be saved as " + path + ": " + error);
-    savedFiles_.push_back(path);
 }
 
 Variant MailItem::invoke(std::int32_t dispid, CallKind kind, std::span<const Variant> args) {

@@ -61,7 +61,7 @@ public:
     // Adds a recipient row (kinds 1 to 3) or sets the sender (kind 0).
     void addRecipient(const std::string& name, const std::string& address,
                       const std::string& addressType, std::int32_t kind);
-    // The last file this item was saved as, and whether Save wrote it.
+    // Save (into the item's folder or file) and SaveAs (a message file of the given type).
     void save();
     void saveAs(const std::string& path, std::int32_t type);
 
@@ -74,7 +74,6 @@ private:
     std::shared_ptr<ItemSink> sink_;
     FileWriters writers_;
     std::map<std::uint16_t, mapi::NamedProperty> namedIds_;
-    std::vector<std::string> savedFiles_;
 };
 
 // Recipients collection: Add (DISPID 3).
