@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
+#include <utility>
 
 #include "mailbox/preview_job.h"
 #include "mailbox/progress_job.h"
@@ -294,6 +295,17 @@ void MainWindow::jobThreadFinished(const std::shared_ptr<JobContext>& context) {
         activeJob_.reset();
     updateCommands();
     emit jobThreadEnded();
+    if (const mailbox::TreeItem node = std::exchange(pendingNode_, 0); node != 0 && !exiting_) {
+        // A folder chosen during the job replaces any preview asked for before it.
+        previewPending_ = false;
+        QMetaObject::invokeMethod(
+            this, [this, node] { onNodeSelected(node); }, Qt::QueuedConnection);
+    } else if (std::exchange(previewPending_, false) && !exiting_) {
+        const QModelIndex current = list_->currentIndex();
+        if (current.isValid())
+            QMetaObject::invokeMethod(
+                this, [this, row = current.row()] { startPreview(row); }, Qt::QueuedConnection);
+    }
     for (const auto& [n, wParam] : context->deferred)
         QMetaObject::invokeMethod(
             this, [this, n = n, wParam = wParam] { onPosted(n, wParam); }, Qt::QueuedConnection);
@@ -326,8 +338,12 @@ void MainWindow::startJob(JobKind kind, bool stopShown) {
 
 void MainWindow::onNodeSelected(mailbox::TreeItem node) {
     state_.stopRequested = 0;
-    if (activeJob_ || node == 0)
+    if (node == 0)
         return;
+    if (activeJob_) {
+        pendingNode_ = node;
+        return;
+    }
     listingFromTreeClick_ = true;
     previewSelections_ = 0;
     state_.listFolderItem = node;
@@ -346,8 +362,13 @@ void MainWindow::onCheckClicked(mailbox::TreeItem node) {
 
 void MainWindow::startPreview(int row) {
     const mailbox::RecoveredOlmHeaderData* record = list_->recordAt(row);
-    if (record == nullptr || activeJob_)
+    if (record == nullptr)
         return;
+    if (activeJob_) {
+        // The listing that filled the row may still be finishing; preview once it has.
+        previewPending_ = true;
+        return;
+    }
     if (++previewSelections_ > 1)
         listingFromTreeClick_ = false;
     if (state_.folderItems.empty())

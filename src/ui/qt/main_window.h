@@ -106,6 +106,10 @@ private:
     bool listingFromTreeClick_ = false;
     int previewSelections_ = 0;
     bool firstPreviewShown_ = false;
+    // A row was selected while another job ran; its preview starts when that job has ended.
+    bool previewPending_ = false;
+    // The same for a folder selected while a job ran: it is listed when the job has ended.
+    mailbox::TreeItem pendingNode_ = 0;
     bool exiting_ = false;
 };
 
