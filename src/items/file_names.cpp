@@ -1,5 +1,9 @@
 #include "items/file_names.h"
 
+#include <filesystem>
+
+#include "platform/text.h"
+
 namespace parvelle::items {
 
 std::string SanitizeFileName(std::string_view text, bool alsoDots) {
@@ -29,6 +33,18 @@ std::string SanitizeFileName(std::string_view text, bool alsoDots) {
         }
     }
     return out;
+}
+
+std::string UniqueAttachmentFileName(const std::string& displayName, std::set<std::string>& taken) {
+    std::string name = displayName;
+    if (name.empty() || name == "." || name == "..")
+        name = "attachment";
+    const std::filesystem::path base(name);
+    const std::string stem = base.stem().string();
+    const std::string extension = base.extension().string();
+    for (int n = 2; !taken.insert(text::asciiLower(name)).second; ++n)
+        name = stem + " (" + std::to_string(n) + ")" + extension;
+    return name;
 }
 
 } // namespace parvelle::items

@@ -7,10 +7,17 @@
 
 namespace parvelle::mailbox {
 
-void ConversionLog::AppendLogRow(std::string itemType, std::string description,
-                                 std::string status) {
+std::size_t ConversionLog::AppendLogRow(std::string itemType, std::string description,
+                                        std::string status) {
     std::lock_guard lock(mutex_);
     rows_.push_back({std::move(itemType), std::move(description), std::move(status)});
+    return rows_.size() - 1;
+}
+
+void ConversionLog::setStatus(std::size_t index, std::string status) {
+    std::lock_guard lock(mutex_);
+    if (index < rows_.size())
+        rows_[index].status = std::move(status);
 }
 
 void ConversionLog::clear() {

@@ -15,7 +15,10 @@ struct LogHeader {
 
 class ConversionLog {
 public:
-    void AppendLogRow(std::string itemType, std::string description, std::string status);
+    // Appends a row; returns its index.
+    std::size_t AppendLogRow(std::string itemType, std::string description, std::string status);
+    // Replaces the status of the row at index (a row that does not exist is left alone).
+    void setStatus(std::size_t index, std::string status);
     void clear();
     std::vector<LogHeader> rows() const;
     std::size_t size() const;

@@ -32,7 +32,7 @@ void readMail(MarkupDocument& doc, JobState& s) {
                 name += "." + extension;
             else if (extension.empty() && !hasDot)
                 name += ".eml";
-            s.summaryAttachments.push_back({name, {}});
+            s.summaryAttachments.push_back({name, {}, {}});
             s.summaryHasAttachments = 1;
         });
     }

@@ -45,6 +45,9 @@ struct JobState {
     // Progress of the archive walk in bytes, for progress bars.
     std::atomic<std::int64_t> bytesDone{0};
     std::atomic<std::int64_t> bytesTotal{0};
+    // Items a save wrote, and items it could not write (each logged with its reason).
+    std::atomic<std::int64_t> itemsSaved{0};
+    std::atomic<std::int64_t> itemsFailed{0};
 
     // Save settings.
     SaveFormat saveFormat = SaveFormat::None;

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "items/file_names.h"
+#include "items/mail_reader.h"
 #include "mailbox/member_paths.h"
 #include "markup/markup_document.h"
 #include "platform/datetime.h"
@@ -322,18 +323,11 @@ void renderGroup(PageBuilder& b, JobState& s) {
     b.date("OPFGroupCopyStartDateTime", "StartDateTime : ", kLong);
 }
 
-// The attachment list of a mail, by the mail reader's naming rules.
+// The attachment list of a mail, by the mail reader's rules.
 void readAttachments(MarkupDocument& doc, JobState& s) {
     doc.Descend();
-    while (!stopRequested(s) && doc.FindChild("messageAttachment")) {
-        std::string name = items::SanitizeFileName(doc.ChildAttribute("OPFAttachmentName"));
-        const std::string extension = doc.ChildAttribute("OPFAttachmentContentExtension");
-        if (name.find('.') == std::string::npos)
-            name += extension.empty() ? ".eml" : "." + extension;
-        s.summaryHasAttachments = 1;
-        s.pendingAttachments.push_back(
-            {std::move(name), attachmentKeyFromUrl(doc.ChildAttribute("OPFAttachmentURL"))});
-    }
+    while (!stopRequested(s) && doc.FindChild("messageAttachment"))
+        items::ReadAttachmentEntry(doc, s);
     doc.Ascend();
 }
 
@@ -470,11 +464,6 @@ std::string PreviewDate(std::string_view elementText, PreviewDateFormat format) 
         break;
     }
     return buf;
-}
-
-std::string attachmentKeyFromUrl(std::string_view url) {
-    const std::string_view part = textAfterLast(url, "/");
-    return attachmentKeyFromParts(part, part);
 }
 
 void RenderItemPreview(JobState& state, const std::string& xmlPath) {

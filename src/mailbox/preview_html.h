@@ -9,8 +9,9 @@
 namespace parvelle::mailbox {
 
 // Loads the item document at xmlPath and renders it into state.previewText (empty when the file
-// cannot be loaded). A mail without an HTML body is shown by its plain text, escaped. Also sets previewHasHtml for mails, summarySubject and summaryDate for
-// contacts and groups, and pendingAttachments and summaryHasAttachments for mails.
+// cannot be loaded). A mail without an HTML body is shown by its plain text, escaped. Also sets
+// previewHasHtml for mails, summarySubject and summaryDate for contacts and groups, and
+// pendingAttachments and summaryHasAttachments for mails.
 void RenderItemPreview(JobState& state, const std::string& xmlPath);
 // The same for a document already in memory.
 void RenderItemPreviewBytes(JobState& state, std::string_view documentBytes);
@@ -27,9 +28,5 @@ std::string PreviewDate(std::string_view elementText, PreviewDateFormat format);
 
 // Text made safe to insert between HTML tags or inside a quoted attribute.
 std::string escapeHtml(std::string_view text);
-
-// The archive member key an attachment URL refers to (the scanner files attachment members
-// under the same key).
-std::string attachmentKeyFromUrl(std::string_view url);
 
 } // namespace parvelle::mailbox

@@ -4,29 +4,14 @@
 #include <fstream>
 #include <set>
 
+#include "items/file_names.h"
+#include "items/mail_reader.h"
 #include "mailbox/archive_reader.h"
 #include "mailbox/preview_html.h"
 #include "platform/text.h"
 
 namespace parvelle::mailbox {
 namespace fs = std::filesystem;
-namespace {
-
-// Attachments of one mail may share a display name; each gets its own file so that every row
-// of the reading pane opens its own attachment.
-std::string uniqueFileName(const std::string& displayName, std::set<std::string>& taken) {
-    std::string name = displayName;
-    if (name.empty() || name == "." || name == "..")
-        name = "attachment";
-    const fs::path base(name);
-    const std::string stem = base.stem().string();
-    const std::string extension = base.extension().string();
-    for (int n = 2; !taken.insert(text::asciiLower(name)).second; ++n)
-        name = stem + " (" + std::to_string(n) + ")" + extension;
-    return name;
-}
-
-} // namespace
 
 void ClearPreviewFiles(const std::string& folder) {
     if (folder.empty())
@@ -113,16 +98,13 @@ void PreviewJob::extractAttachments(ArchiveReader& archive) {
         state_.attachmentsFolder = (fs::path(state_.tempFolder) / "Attachments").string();
         std::error_code ec;
         fs::create_directories(state_.attachmentsFolder, ec);
-        const std::string fileName = uniqueFileName(pending.displayName, taken);
+        const std::string fileName = items::UniqueAttachmentFileName(pending.displayName, taken);
         const fs::path target = fs::path(state_.attachmentsFolder) / fileName;
-        if (pending.memberKey.size() >= 11) {
-            const auto member = state_.archiveMembers.find(pending.memberKey);
-            if (member != state_.archiveMembers.end()) {
-                if (const auto data = archive.read(member->second)) {
-                    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-                    if (out)
-                        out.write(data->data(), static_cast<std::streamsize>(data->size()));
-                }
+        if (const ItemSource* source = items::FindAttachmentMember(state_, pending)) {
+            if (const auto data = archive.read(*source)) {
+                std::ofstream out(target, std::ios::binary | std::ios::trunc);
+                if (out)
+                    out.write(data->data(), static_cast<std::streamsize>(data->size()));
             }
         }
         // One entry per attachment row, also for attachments that could not be copied: their

@@ -98,6 +98,8 @@ struct PstFolderInfo {
 struct AttachmentInfo {
     std::string displayName;
     std::string memberKey;
+    // The member path the item names ("OPFAttachmentURL"); found there first.
+    std::string memberPath;
 };
 
 // An attachment copied out of the archive into a file.

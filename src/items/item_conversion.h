@@ -1,0 +1,49 @@
+#pragma once
+// What the item readers and writers share while one save job converts documents: the job
+// state and front end, the archive the attachments are copied from, the store session message
+// files are made through, and the bodies of the mail being converted.
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "mailbox/job_frontend.h"
+#include "mailbox/job_state.h"
+#include "store/component/dispatch.h"
+
+namespace parvelle::items {
+
+class ItemConversion {
+public:
+    using ArchiveRead = std::function<std::optional<std::string>(const mailbox::ItemSource&)>;
+
+    ItemConversion(mailbox::JobState& state, mailbox::JobFrontEnd& ui, ArchiveRead readArchive)
+        : state(state), ui(ui), readArchive(std::move(readArchive)) {}
+
+    mailbox::JobState& state;
+    mailbox::JobFrontEnd& ui;
+    // Reads the bytes of an archive member (attachments); nothing when it cannot be read.
+    ArchiveRead readArchive;
+    // The session of the running save (message files are created through it).
+    component::ObjectRef jobSession;
+    // The bodies of the mail being converted.
+    std::string bodyText;
+    std::string htmlBody;
+
+    bool stopRequested() const { return state.stopRequested.load() != 0; }
+    void progress() { ui.send(mailbox::Notification::Progress, 0, nullptr); }
+
+    // The item's log row, status "Converted". The row is remembered so that the dispatcher can
+    // turn it into a failure when writing the item fails afterwards.
+    void logItem(std::string itemType, std::string description);
+    // Converting the current item failed: its row (or a new one, when none was logged yet)
+    // carries the reason instead of "Converted", and the job counts it.
+    void markItemFailed(const std::string& itemType, const std::string& reason);
+    // Starts a new item: forgets the previous item's row.
+    void beginItem() { itemRow_.reset(); }
+
+private:
+    std::optional<std::size_t> itemRow_;
+};
+
+} // namespace parvelle::items
