@@ -10,6 +10,7 @@
 #include "mailbox/job_frontend.h"
 #include "mailbox/job_state.h"
 #include "store/component/dispatch.h"
+#include "store/mapi/message.h"
 
 namespace parvelle::items {
 
@@ -24,6 +25,10 @@ public:
     mailbox::JobFrontEnd& ui;
     // Reads the bytes of an archive member (attachments); nothing when it cannot be read.
     ArchiveRead readArchive;
+    // When set, attachments are handed to the items straight from the archive through this
+    // reader (registered under their would-be file path) instead of being copied to files.
+    std::function<std::optional<mapi::AttachmentContent>(const mailbox::ItemSource&)>
+        openArchiveMember;
     // The session of the running save (message files are created through it).
     component::ObjectRef jobSession;
     // The bodies of the mail being converted.

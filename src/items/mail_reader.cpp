@@ -10,6 +10,7 @@
 #include "items/message_writer.h"
 #include "mailbox/member_paths.h"
 #include "platform/datetime.h"
+#include "store/component/mail_item.h"
 
 namespace parvelle::items {
 namespace fs = std::filesystem;
@@ -197,6 +198,18 @@ void ExtractAttachments(ItemConversion& conv) {
         const mailbox::ItemSource* source = FindAttachmentMember(state, pending);
         if (source == nullptr)
             continue;
+        if (conv.openArchiveMember) {
+            auto content = conv.openArchiveMember(*source);
+            if (!content)
+                continue;
+            const std::string path = (fs::path(state.attachmentsFolder) /
+                                      UniqueAttachmentFileName(pending.displayName, taken))
+                                         .string();
+            component::registerAttachmentSource(path, std::move(*content));
+            state.extractedAttachments.push_back({pending.displayName, path});
+            state.extractedPaths.push_back(path);
+            continue;
+        }
         const auto data = conv.readArchive(*source);
         if (!data)
             continue;
@@ -219,8 +232,10 @@ void ExtractAttachments(ItemConversion& conv) {
 
 void RemoveExtractedAttachments(ItemConversion& conv) {
     std::error_code ec;
-    for (const std::string& path : conv.state.extractedPaths)
+    for (const std::string& path : conv.state.extractedPaths) {
+        component::unregisterAttachmentSource(path);
         fs::remove(path, ec);
+    }
     conv.state.extractedPaths.clear();
     conv.state.extractedAttachments.clear();
 }

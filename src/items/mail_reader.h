@@ -26,9 +26,11 @@ const mailbox::ItemSource* FindAttachmentMember(const mailbox::JobState& state,
                                                 const mailbox::AttachmentInfo& attachment);
 // Copies every pending attachment found in the archive (by its member path, else by its key)
 // into state.tempFolder/Attachments, one file per attachment even when display names repeat,
-// and lists them in extractedAttachments and extractedPaths.
+// and lists them in extractedAttachments and extractedPaths. With conv.openArchiveMember set,
+// the files are not written: their paths are registered as attachment sources.
 void ExtractAttachments(ItemConversion& conv);
-// Deletes the extracted files that are still on disk and empties both lists.
+// Deletes the extracted files that are still on disk (and forgets registered sources) and
+// empties both lists.
 void RemoveExtractedAttachments(ItemConversion& conv);
 
 } // namespace parvelle::items

@@ -1,6 +1,7 @@
 #include "mailbox/save_job.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <unistd.h>
 
@@ -60,7 +61,33 @@ std::string NewPstPath(const std::string& directory, const std::string& accountN
 
 SaveJob::SaveJob(MailboxConverter& converter, JobState& state, JobFrontEnd& ui)
     : converter_(converter), state_(state), ui_(ui),
-      conv_(state, ui, [this](const ItemSource& source) { return archive_.read(source); }) {}
+      conv_(state, ui, [this](const ItemSource& source) { return archive_.read(source); }) {
+    conv_.openArchiveMember = [this](const ItemSource& source) { return openMember(source); };
+}
+
+std::optional<mapi::AttachmentContent> SaveJob::openMember(const ItemSource& source) {
+    const auto bytes = archive_.file().bytes();
+    if (source.method == 0 && source.offset >= 0 && source.size >= 0 &&
+        static_cast<std::uint64_t>(source.offset) <= bytes.size() &&
+        static_cast<std::uint64_t>(source.size) <= bytes.size() - source.offset) {
+        // Stored data is read in place from the mapping, which lives as long as the job.
+        const auto data = bytes.subspan(static_cast<std::size_t>(source.offset),
+                                        static_cast<std::size_t>(source.size));
+        mapi::AttachmentContent content;
+        content.size = data.size();
+        content.read = [data](std::uint64_t offset, std::span<std::uint8_t> out) {
+            if (offset > data.size() || out.size() > data.size() - offset)
+                return false;
+            std::memcpy(out.data(), data.data() + offset, out.size());
+            return true;
+        };
+        return content;
+    }
+    auto inflated = archive_.read(source);
+    if (!inflated)
+        return std::nullopt;
+    return mapi::AttachmentContent::fromBytes(mapi::Binary(inflated->begin(), inflated->end()));
+}
 
 SaveJob::~SaveJob() {
     if (!ownTempFolder_.empty()) {

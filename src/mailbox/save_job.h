@@ -15,6 +15,7 @@
 #include "mailbox/job_state.h"
 #include "mailbox/mailbox_converter.h"
 #include "store/component/dispatch.h"
+#include "store/mapi/message.h"
 
 namespace parvelle::mailbox {
 
@@ -53,6 +54,8 @@ private:
     void dispatchDocument(std::string_view bytes, const component::ObjectRef& destination,
                           const std::string& kindHint);
     void loginFailed(const char* message);
+    // An attachment's bytes read from the archive when the item asks for them.
+    std::optional<mapi::AttachmentContent> openMember(const ItemSource& source);
     bool isStoreFormat() const;
     bool stopRequested() const { return state_.stopRequested.load() != 0; }
     void progress() { ui_.send(Notification::Progress, 0, nullptr); }

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <mutex>
 #include <unistd.h>
+#include <unordered_map>
 
 #include "platform/datetime.h"
 #include "store/mapi/tags.h"
@@ -147,8 +149,40 @@ mapi::FileTime fileTimeFromLocalDate(Date date) {
     return mapi::FileTime::fromUnixSeconds(local == static_cast<std::time_t>(-1) ? asIfUtc : local);
 }
 
+namespace {
+
+struct AttachmentSources {
+    std::mutex mutex;
+    std::unordered_map<std::string, mapi::AttachmentContent> byPath;
+};
+
+AttachmentSources& attachmentSources() {
+    static AttachmentSources sources;
+    return sources;
+}
+
+} // namespace
+
+void registerAttachmentSource(const std::string& path, mapi::AttachmentContent content) {
+    auto& sources = attachmentSources();
+    std::lock_guard lock(sources.mutex);
+    sources.byPath[path] = std::move(content);
+}
+
+void unregisterAttachmentSource(const std::string& path) {
+    auto& sources = attachmentSources();
+    std::lock_guard lock(sources.mutex);
+    sources.byPath.erase(path);
+}
+
 std::optional<mapi::AttachmentContent> openAttachmentFile(const std::string& path,
                                                           std::string& error) {
+    {
+        auto& sources = attachmentSources();
+        std::lock_guard lock(sources.mutex);
+        if (const auto it = sources.byPath.find(path); it != sources.byPath.end())
+            return it->second;
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = "cannot open the attachment file " + path;

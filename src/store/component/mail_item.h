@@ -112,9 +112,16 @@ private:
 };
 
 // An attachment whose bytes are read from a file kept open from now on, so that the file may be
-// deleted before the message is stored. Nullopt when the file cannot be opened.
+// deleted before the message is stored. Nullopt when the file cannot be opened. A path registered
+// with registerAttachmentSource is served from its registered content instead of the disk.
 std::optional<mapi::AttachmentContent> openAttachmentFile(const std::string& path,
                                                           std::string& error);
+
+// Attachment bytes that callers name by a file path without writing the file: the save job hands
+// attachments straight from the archive to the item this way instead of copying each one to disk
+// and back. The registration lasts until it is removed.
+void registerAttachmentSource(const std::string& path, mapi::AttachmentContent content);
+void unregisterAttachmentSource(const std::string& path);
 
 // Text to FILETIME: an automation date taken as UTC, or as local time.
 mapi::FileTime fileTimeFromUtcDate(Date date);
