@@ -169,7 +169,8 @@ KindsSeen readKindsWithPffexport(const std::string& pst, const std::string& work
     if (runCommand("pffexport -q -m items -t " + shellQuote(target) + " " + shellQuote(pst) +
                        " 2>&1",
                    &log) != 0 ||
-        !log.empty()) {
+        log.find("rror") != std::string::npos || log.find("Unable") != std::string::npos ||
+        log.find("Skipped") != std::string::npos) {
         seen.error = "pffexport: " + log;
         return seen;
     }
@@ -197,7 +198,9 @@ KindsSeen readKindsWithPffexport(const std::string& pst, const std::string& work
                 if (!file.is_regular_file())
                     continue;
                 const std::string name = file.path().filename().string();
-                for (const std::string& line : lines(readFile(file.path()))) {
+                const std::string content = readFile(file.path());
+                item.fields[name] = content;
+                for (const std::string& line : lines(content)) {
                     const auto colon = line.find(':');
                     if (colon == std::string::npos)
                         continue;
@@ -209,7 +212,10 @@ KindsSeen readKindsWithPffexport(const std::string& pst, const std::string& work
                     field += value;
                 }
             }
-            item.fields["subject"] = item.field("OutlookHeaders.txt:Subject");
+            // The conversation topic: pffexport mangles some subjects' first character.
+            for (const auto& [key, value] : item.fields)
+                if (key.ends_with(".txt:Conversation topic"))
+                    item.fields["subject"] = value;
             seen.items.push_back(std::move(item));
         }
     }

@@ -30,7 +30,8 @@ KindsSeen readKindsWithPstExtractor(const std::string& pst);
 // lines (name without parameters, unfolded value), several values joined by "\n"; "subject" is
 // the SUMMARY or FN.
 KindsSeen readKindsWithReadpst(const std::string& pst, const std::string& workDir);
-// pffexport: the item folders' text files, fields as "file:key".
+// pffexport: the item folders' text files, fields as "file:key" and whole files by name;
+// "subject" is the conversation topic (pffexport mangles some subjects' first character).
 KindsSeen readKindsWithPffexport(const std::string& pst, const std::string& workDir);
 
 } // namespace parvelle::items::test

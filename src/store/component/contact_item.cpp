@@ -7,8 +7,9 @@
 //   OriginalDisplayName set alone, which archives fill with the address): the address, address
 //   type "SMTP", display name "Name (address)", original display name and a one-off entry id,
 //   then PidLidAddressBookProviderEmailList and PidLidAddressBookProviderArrayType;
-// - PidLidWorkAddress, PidLidHomeAddress and PidLidOtherAddress from their parts, and
-//   PidTagPostalAddress with PidLidPostalAddressId when the mailing address parts are set;
+// - PidLidWorkAddress, PidLidHomeAddress and PidLidOtherAddress from their parts, and, when the
+//   mailing address parts are set, PidTagPostalAddress and PidLidPostalAddressId (business when
+//   they are the business address's, whose missing parts they then take);
 // - PidLidBirthdayLocal and PidLidWeddingAnniversaryLocal from the dates.
 #include <array>
 #include <cmath>
@@ -195,13 +196,32 @@ void deriveAddresses(MailItem& item) {
     if (!other.empty())
         item.setNamed(addressProp(0x801C), mapi::PropValue::unicode(other));
     // The mailing address (PidTagStreetAddress, PidTagLocality, ...), set through the fields.
-    const std::string mailing =
-        composeAddress(p.string(tag(0x3A29)), p.string(tag(0x3A27)), p.string(tag(0x3A28)),
-                       p.string(tag(0x3A2A)), p.string(tag(0x3A26)));
-    if (!mailing.empty()) {
-        p.setString(tag(0x3A15), mailing); // PidTagPostalAddress
-        item.setNamed(addressProp(0x8022), mapi::PropValue::i4(mailing == work ? 2 : 3));
+    // When every part given matches the business address, the business address is the mailing
+    // address, and its other parts (the country, typically) belong to it too.
+    struct Part {
+        std::uint16_t mailing;
+        std::uint32_t work;
+    };
+    constexpr Part kParts[] = {
+        {0x3A29, 0x8045}, {0x3A27, 0x8046}, {0x3A28, 0x8047}, {0x3A2A, 0x8048}, {0x3A26, 0x8049}};
+    bool anyMailing = false;
+    bool isWork = true;
+    for (const Part& part : kParts) {
+        const std::string m = p.string(tag(part.mailing));
+        anyMailing = anyMailing || !m.empty();
+        isWork = isWork && (m.empty() || m == named(part.work));
     }
+    if (!anyMailing)
+        return;
+    if (isWork)
+        for (const Part& part : kParts)
+            if (!named(part.work).empty())
+                p.setString(tag(part.mailing), named(part.work));
+    p.setString(tag(0x3A15), // PidTagPostalAddress
+                composeAddress(p.string(tag(0x3A29)), p.string(tag(0x3A27)),
+                               p.string(tag(0x3A28)), p.string(tag(0x3A2A)),
+                               p.string(tag(0x3A26))));
+    item.setNamed(addressProp(0x8022), mapi::PropValue::i4(isWork ? 2 : 3));
 }
 
 // PidLidBirthdayLocal / PidLidWeddingAnniversaryLocal: the local date at midnight, stored as
