@@ -35,26 +35,66 @@ const std::vector<TypedProperty>& appointmentTable() {
     return table;
 }
 
-const mapi::NamedProperty kStartWhole = appointmentProp(0x820D);
-const mapi::NamedProperty kEndWhole = appointmentProp(0x820E);
-const mapi::NamedProperty kBusyStatus = appointmentProp(0x8205);
-const mapi::NamedProperty kDuration = appointmentProp(0x8213);
-const mapi::NamedProperty kRecur = appointmentProp(0x8216);
-const mapi::NamedProperty kStateFlags = appointmentProp(0x8217);
-const mapi::NamedProperty kRecurring = appointmentProp(0x8223);
-const mapi::NamedProperty kRecurrenceType = appointmentProp(0x8231);
-const mapi::NamedProperty kRecurrencePatternText = appointmentProp(0x8232);
-const mapi::NamedProperty kClipStart = appointmentProp(0x8235);
-const mapi::NamedProperty kClipEnd = appointmentProp(0x8236);
-const mapi::NamedProperty kAllAttendees = appointmentProp(0x8238);
-const mapi::NamedProperty kToAttendees = appointmentProp(0x823B);
-const mapi::NamedProperty kCcAttendees = appointmentProp(0x823C);
-const mapi::NamedProperty kCommonStart = commonProp(0x8516);
-const mapi::NamedProperty kCommonEnd = commonProp(0x8517);
-const mapi::NamedProperty kReminderDelta = commonProp(0x8501);
-const mapi::NamedProperty kReminderTime = commonProp(0x8502);
-const mapi::NamedProperty kReminderSet = commonProp(0x8503);
-const mapi::NamedProperty kReminderSignalTime = commonProp(0x8560);
+mapi::NamedProperty kStartWhole() {
+    return appointmentProp(0x820D);
+}
+mapi::NamedProperty kEndWhole() {
+    return appointmentProp(0x820E);
+}
+mapi::NamedProperty kBusyStatus() {
+    return appointmentProp(0x8205);
+}
+mapi::NamedProperty kDuration() {
+    return appointmentProp(0x8213);
+}
+mapi::NamedProperty kRecur() {
+    return appointmentProp(0x8216);
+}
+mapi::NamedProperty kStateFlags() {
+    return appointmentProp(0x8217);
+}
+mapi::NamedProperty kRecurring() {
+    return appointmentProp(0x8223);
+}
+mapi::NamedProperty kRecurrenceType() {
+    return appointmentProp(0x8231);
+}
+mapi::NamedProperty kRecurrencePatternText() {
+    return appointmentProp(0x8232);
+}
+mapi::NamedProperty kClipStart() {
+    return appointmentProp(0x8235);
+}
+mapi::NamedProperty kClipEnd() {
+    return appointmentProp(0x8236);
+}
+mapi::NamedProperty kAllAttendees() {
+    return appointmentProp(0x8238);
+}
+mapi::NamedProperty kToAttendees() {
+    return appointmentProp(0x823B);
+}
+mapi::NamedProperty kCcAttendees() {
+    return appointmentProp(0x823C);
+}
+mapi::NamedProperty kCommonStart() {
+    return commonProp(0x8516);
+}
+mapi::NamedProperty kCommonEnd() {
+    return commonProp(0x8517);
+}
+mapi::NamedProperty kReminderDelta() {
+    return commonProp(0x8501);
+}
+mapi::NamedProperty kReminderTime() {
+    return commonProp(0x8502);
+}
+mapi::NamedProperty kReminderSet() {
+    return commonProp(0x8503);
+}
+mapi::NamedProperty kReminderSignalTime() {
+    return commonProp(0x8560);
+}
 
 // Clip end of a series without end: 31 August 4500, 23:59 (MS-OXOCAL).
 mapi::FileTime noEndClip() {
@@ -89,23 +129,23 @@ public:
     }
 
     void beforeSave(MailItem& item) override {
-        const auto start = timeOf(item, kStartWhole);
-        const auto end = timeOf(item, kEndWhole);
+        const auto start = timeOf(item, kStartWhole());
+        const auto end = timeOf(item, kEndWhole());
         auto& props = item.message().props;
         if (start) {
-            item.setNamed(kCommonStart, mapi::PropValue::time(*start));
+            item.setNamed(kCommonStart(), mapi::PropValue::time(*start));
             props.setTime(mapi::makeTag(0x0060, mapi::PropType::SysTime), *start);
         }
         if (end) {
-            item.setNamed(kCommonEnd, mapi::PropValue::time(*end));
+            item.setNamed(kCommonEnd(), mapi::PropValue::time(*end));
             props.setTime(mapi::makeTag(0x0061, mapi::PropType::SysTime), *end);
         }
         std::int32_t durationMinutes = 0;
         if (start && end && *end >= *start)
             durationMinutes = static_cast<std::int32_t>((end->ticks - start->ticks) / 600000000ULL);
-        item.setNamed(kDuration, mapi::PropValue::i4(durationMinutes));
-        if (item.getNamed(kBusyStatus) == nullptr)
-            item.setNamed(kBusyStatus, mapi::PropValue::i4(2));
+        item.setNamed(kDuration(), mapi::PropValue::i4(durationMinutes));
+        if (item.getNamed(kBusyStatus()) == nullptr)
+            item.setNamed(kBusyStatus(), mapi::PropValue::i4(2));
         deriveReminder(item, start);
         deriveAttendees(item);
         deriveRecurrence(item, start, end, durationMinutes);
@@ -113,15 +153,15 @@ public:
 
 private:
     static void deriveReminder(MailItem& item, const std::optional<mapi::FileTime>& start) {
-        const mapi::PropValue* set = item.getNamed(kReminderSet);
+        const mapi::PropValue* set = item.getNamed(kReminderSet());
         if (set == nullptr || !set->asBool().value_or(false) || !start)
             return;
-        const mapi::PropValue* delta = item.getNamed(kReminderDelta);
+        const mapi::PropValue* delta = item.getNamed(kReminderDelta());
         const std::int32_t minutes = delta && delta->asInt32() ? *delta->asInt32() : 15;
-        item.setNamed(kReminderDelta, mapi::PropValue::i4(minutes));
-        item.setNamed(kReminderTime, mapi::PropValue::time(*start));
+        item.setNamed(kReminderDelta(), mapi::PropValue::i4(minutes));
+        item.setNamed(kReminderTime(), mapi::PropValue::time(*start));
         const std::uint64_t before = static_cast<std::uint64_t>(minutes) * 600000000ULL;
-        item.setNamed(kReminderSignalTime,
+        item.setNamed(kReminderSignalTime(),
                       mapi::PropValue::time({start->ticks > before ? start->ticks - before : 0}));
     }
 
@@ -142,10 +182,10 @@ private:
         }
         if (all.empty())
             return;
-        item.setNamed(kAllAttendees, mapi::PropValue::unicode(all));
-        item.setNamed(kToAttendees, mapi::PropValue::unicode(to));
-        item.setNamed(kCcAttendees, mapi::PropValue::unicode(cc));
-        item.setNamed(kStateFlags, mapi::PropValue::i4(1)); // asfMeeting
+        item.setNamed(kAllAttendees(), mapi::PropValue::unicode(all));
+        item.setNamed(kToAttendees(), mapi::PropValue::unicode(to));
+        item.setNamed(kCcAttendees(), mapi::PropValue::unicode(cc));
+        item.setNamed(kStateFlags(), mapi::PropValue::i4(1)); // asfMeeting
     }
 
     void deriveRecurrence(MailItem& item, const std::optional<mapi::FileTime>& start,
@@ -164,25 +204,26 @@ private:
                 series = mapi::expandRecurrence(*rule);
         }
         if (!series) {
-            removeNamed(item, kRecur);
-            removeNamed(item, kRecurrencePatternText);
-            item.setNamed(kRecurring, mapi::PropValue::boolean(false));
-            item.setNamed(kRecurrenceType, mapi::PropValue::i4(0));
+            removeNamed(item, kRecur());
+            removeNamed(item, kRecurrencePatternText());
+            item.setNamed(kRecurring(), mapi::PropValue::boolean(false));
+            item.setNamed(kRecurrenceType(), mapi::PropValue::i4(0));
             if (start)
-                item.setNamed(kClipStart, mapi::PropValue::time(*start));
+                item.setNamed(kClipStart(), mapi::PropValue::time(*start));
             if (end)
-                item.setNamed(kClipEnd, mapi::PropValue::time(*end));
+                item.setNamed(kClipEnd(), mapi::PropValue::time(*end));
             return;
         }
-        item.setNamed(kRecur, mapi::PropValue::binary(mapi::appointmentRecurrenceBlob(
-                                  *rule, *series, startMinute, durationMinutes)));
-        item.setNamed(kRecurring, mapi::PropValue::boolean(true));
-        item.setNamed(kRecurrenceType, mapi::PropValue::i4(mapi::recurrenceTypeCode(rule->kind)));
-        item.setNamed(kRecurrencePatternText, mapi::PropValue::unicode(mapi::recurrencePatternText(
-                                                  *rule, *series, startMinute, durationMinutes)));
-        item.setNamed(kClipStart, mapi::PropValue::time(localMidnight(series->firstDay)));
+        item.setNamed(kRecur(), mapi::PropValue::binary(mapi::appointmentRecurrenceBlob(
+                                    *rule, *series, startMinute, durationMinutes)));
+        item.setNamed(kRecurring(), mapi::PropValue::boolean(true));
+        item.setNamed(kRecurrenceType(), mapi::PropValue::i4(mapi::recurrenceTypeCode(rule->kind)));
+        item.setNamed(kRecurrencePatternText(),
+                      mapi::PropValue::unicode(mapi::recurrencePatternText(
+                          *rule, *series, startMinute, durationMinutes)));
+        item.setNamed(kClipStart(), mapi::PropValue::time(localMidnight(series->firstDay)));
         item.setNamed(
-            kClipEnd,
+            kClipEnd(),
             mapi::PropValue::time(series->endless ? noEndClip() : localMidnight(series->lastDay)));
     }
 
