@@ -123,7 +123,7 @@ public:
         }
         if (dispid == 0x1A && kind == CallKind::Put && !args.empty()) { // HTMLBody: description
             putDescription(item, args.back().toString());
-            return Variant{};
+            return answered();
         }
         return putFromTable(appointmentTable(), item, dispid, kind, args);
     }

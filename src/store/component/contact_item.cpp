@@ -218,9 +218,8 @@ void deriveAddresses(MailItem& item) {
             if (!named(part.work).empty())
                 p.setString(tag(part.mailing), named(part.work));
     p.setString(tag(0x3A15), // PidTagPostalAddress
-                composeAddress(p.string(tag(0x3A29)), p.string(tag(0x3A27)),
-                               p.string(tag(0x3A28)), p.string(tag(0x3A2A)),
-                               p.string(tag(0x3A26))));
+                composeAddress(p.string(tag(0x3A29)), p.string(tag(0x3A27)), p.string(tag(0x3A28)),
+                               p.string(tag(0x3A2A)), p.string(tag(0x3A26))));
     item.setNamed(addressProp(0x8022), mapi::PropValue::i4(isWork ? 2 : 3));
 }
 
@@ -241,7 +240,7 @@ public:
                                   std::span<const Variant> args) override {
         if (dispid == 0x1A && kind == CallKind::Put && !args.empty()) { // HTMLBody: the notes
             putDescription(item, args.back().toString());
-            return Variant{};
+            return answered();
         }
         return putFromTable(contactTable(), item, dispid, kind, args);
     }

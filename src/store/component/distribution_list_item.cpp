@@ -31,18 +31,18 @@ public:
             if (address.empty())
                 throw ComponentError("A distribution list member needs an e-mail address");
             members_.push_back(mapi::oneOffEntryId(name.empty() ? address : name, "SMTP", address));
-            return Variant{};
+            return answered();
         }
         if (dispid == kListName && kind == CallKind::Put && !args.empty()) {
             const std::string name = args.back().toString();
             item.setNamed(addressProp(0x8053), mapi::PropValue::unicode(name));
             item.message().props.setString(mapi::tags::kSubject, name);
             item.message().props.setString(mapi::tags::kDisplayName, name);
-            return Variant{};
+            return answered();
         }
         if (dispid == 0x1A && kind == CallKind::Put && !args.empty()) { // HTMLBody: the notes
             putDescription(item, args.back().toString());
-            return Variant{};
+            return answered();
         }
         return std::nullopt;
     }

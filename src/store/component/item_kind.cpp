@@ -47,7 +47,11 @@ TypedProperty byTag(std::int32_t dispid, TypedValue value, std::uint16_t id) {
 
 TypedProperty byName(std::int32_t dispid, TypedValue value, const mapi::Guid& set,
                      std::uint32_t id) {
-    return {dispid, value, 0, mapi::NamedProperty{set, id}};
+    TypedProperty row{dispid, value, 0, std::nullopt};
+    row.name.emplace();
+    row.name->propertySet = set;
+    row.name->name = id;
+    return row;
 }
 
 std::optional<Variant> putFromTable(std::span<const TypedProperty> table, MailItem& item,
@@ -75,7 +79,7 @@ std::optional<Variant> putFromTable(std::span<const TypedProperty> table, MailIt
             item.setNamed(*row.name, std::move(value));
         else
             item.message().props.set(row.tag, std::move(value));
-        return Variant{};
+        return answered();
     }
     return std::nullopt;
 }

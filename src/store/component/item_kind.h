@@ -46,6 +46,11 @@ TypedProperty byTag(std::int32_t dispid, TypedValue value, std::uint16_t id);
 TypedProperty byName(std::int32_t dispid, TypedValue value, const mapi::Guid& set,
                      std::uint32_t id);
 
+// What a kind's invoke returns for a call it answered with no value.
+inline std::optional<Variant> answered() {
+    return std::optional<Variant>(std::in_place);
+}
+
 // Sets the property of the row whose dispatch id is called as a put; nullopt for any other call.
 std::optional<Variant> putFromTable(std::span<const TypedProperty> table, MailItem& item,
                                     std::int32_t dispid, CallKind kind,

@@ -19,7 +19,7 @@ public:
             const std::string text = args.back().toString();
             item.message().props.setString(
                 mapi::tags::kBody, looksLikeHtml(text) ? mapi::htmlToPlainText(text) : text);
-            return Variant{};
+            return answered();
         }
         return std::nullopt;
     }

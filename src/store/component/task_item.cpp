@@ -41,7 +41,7 @@ public:
                                   std::span<const Variant> args) override {
         if (dispid == 0x1A && kind == CallKind::Put && !args.empty()) { // HTMLBody: the note
             putDescription(item, args.back().toString());
-            return Variant{};
+            return answered();
         }
         return putFromTable(taskTable(), item, dispid, kind, args);
     }
