@@ -73,7 +73,8 @@ struct PstSession {
     }
     component::ObjectRef folder(const std::string& name, const std::string& containerClass) {
         return component::EnsureStoreFolder(
-            root, {name}, [] { return false; }, [&](const std::string&) { return containerClass; });
+            root, {name}, [] { return false; },
+            [&](const std::string&, bool) { return containerClass; });
     }
 };
 

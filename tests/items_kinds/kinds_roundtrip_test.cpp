@@ -573,7 +573,7 @@ TEST(KindsToPst, RecurrenceBlobDescribesTheSeries) {
     };
     EXPECT_EQ(u32(46), minutes(2024, 3, 18)); // first occurrence
     EXPECT_EQ(u32(50), minutes(2024, 3, 29)); // last occurrence
-    EXPECT_EQ(u32(62), 9u * 60); // 08:00 UTC is 09:00 local time in March
+    EXPECT_EQ(u32(62), 9u * 60);              // 08:00 UTC is 09:00 local time in March
     EXPECT_EQ(u32(66), 9u * 60 + 15);
 }
 
@@ -761,15 +761,31 @@ TEST(KindsToPst, ReadpstReadsContactsAndEvents) {
         GTEST_SKIP() << "readpst is not installed";
     ASSERT_EQ(seen.error, "");
     expectValues(seen.item("Contacts", "Ångström\\, Zoë"),
-                 {"Ångström;Zoë;Maria;Dr.;Jr.", "zoe@example.se", "zoe.home@example.se",
-                  "zoe.other@example.org", "1985-05-04T00:00:00Z", "Nordljus AB",
-                  "Chief Ørnithologist", "Zo", "+46 8 123 45 68", "+46 8 123 45 67",
-                  "+46 8 100 00 01", "+46 8 100 00 02", "+46 8 100 00 03", "+46 8 100 00 04",
-                  "+46 8 100 00 05", "+46 8 100 00 06", "+46 8 100 00 07", "+46 8 100 00 08",
-                  "+46 8 100 00 09", "+46 8 222 22 22", "+46 70 765 43 21",
+                 {"Ångström;Zoë;Maria;Dr.;Jr.",
+                  "zoe@example.se",
+                  "zoe.home@example.se",
+                  "zoe.other@example.org",
+                  "1985-05-04T00:00:00Z",
+                  "Nordljus AB",
+                  "Chief Ørnithologist",
+                  "Zo",
+                  "+46 8 123 45 68",
+                  "+46 8 123 45 67",
+                  "+46 8 100 00 01",
+                  "+46 8 100 00 02",
+                  "+46 8 100 00 03",
+                  "+46 8 100 00 04",
+                  "+46 8 100 00 05",
+                  "+46 8 100 00 06",
+                  "+46 8 100 00 07",
+                  "+46 8 100 00 08",
+                  "+46 8 100 00 09",
+                  "+46 8 222 22 22",
+                  "+46 70 765 43 21",
                   ";;Hemvägen 2;Mölndal;VG;431 30;Sverige",
                   ";;Storgatan 1;Göteborg;Västra Götaland;411 01;Sverige",
-                  ";;Strandvägen 9;Visby;Gotlands län;621 55;Gotland", "allergic to <nuts>"});
+                  ";;Strandvägen 9;Visby;Gotlands län;621 55;Gotland",
+                  "allergic to <nuts>"});
     struct Expected {
         const char* summary;
         const char* start;

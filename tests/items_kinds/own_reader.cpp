@@ -27,27 +27,35 @@ OwnStore OwnStore::read(const std::string& path, std::string& error) {
         error = root.error();
         return out;
     }
-    for (std::uint32_t child : root->subfolders) {
-        auto folder = reader->folder(child);
+    out.walk(*reader, root->subfolders, "", error, 0);
+    return out;
+}
+
+bool OwnStore::walk(const pst::PstReader& reader, const std::vector<std::uint32_t>& folders,
+                    const std::string& parent, std::string& error, int depth) {
+    for (std::uint32_t child : folders) {
+        auto folder = reader.folder(child);
         if (!folder) {
             error = folder.error();
-            return out;
+            return false;
         }
         const std::string name =
             pst::stringProp(folder->props, pst::propid::kDisplayName).value_or("");
-        out.classes_[name] =
-            pst::stringProp(folder->props, pst::propid::kContainerClass).value_or("");
-        auto& items = out.folders_[name];
+        const std::string path = parent.empty() ? name : parent + "/" + name;
+        classes_[path] = pst::stringProp(folder->props, pst::propid::kContainerClass).value_or("");
+        auto& items = folders_[path];
         for (const pst::TableRow& row : folder->contents) {
-            auto message = reader->message(row.rowId);
+            auto message = reader.message(row.rowId);
             if (!message) {
                 error = message.error();
-                return out;
+                return false;
             }
             items.push_back({message->props, message->recipients});
         }
+        if (depth < 64 && !walk(reader, folder->subfolders, path, error, depth + 1))
+            return false;
     }
-    return out;
+    return true;
 }
 
 const std::vector<OwnItem>& OwnStore::items(const std::string& folder) const {

@@ -21,6 +21,7 @@ public:
     // Empty with `error` set when the file cannot be read.
     static OwnStore read(const std::string& path, std::string& error);
 
+    // Items and container class of a folder by its path below the top ("Calendar/Birthdays").
     const std::vector<OwnItem>& items(const std::string& folder) const;
     std::string containerClass(const std::string& folder) const;
 
@@ -39,6 +40,9 @@ public:
     std::vector<std::vector<std::uint8_t>> multi(const OwnItem& item, std::uint16_t id) const;
 
 private:
+    bool walk(const pst::PstReader& reader, const std::vector<std::uint32_t>& folders,
+              const std::string& parent, std::string& error, int depth);
+
     std::map<std::string, std::vector<OwnItem>> folders_;
     std::map<std::string, std::string> classes_;
     std::vector<pst::NamedProperty> names_;
