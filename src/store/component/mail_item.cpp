@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "platform/datetime.h"
+#include "store/component/item_kind.h"
 #include "store/mapi/tags.h"
 
 namespace parvelle::component {
@@ -215,7 +216,7 @@ std::optional<mapi::AttachmentContent> openAttachmentFile(const std::string& pat
 }
 
 MailItem::MailItem(std::string messageClass, std::shared_ptr<ItemSink> sink, FileWriters writers)
-    : sink_(std::move(sink)), writers_(writers) {
+    : sink_(std::move(sink)), writers_(writers), kind_(itemKindFor(messageClass)) {
     message_.props.setString(tags::kMessageClass, std::move(messageClass));
     message_.props.setInt(tags::kMessageFlags, tags::kMsgFlagUnsent);
 }
@@ -272,6 +273,8 @@ void MailItem::setRecipientsFromText(const std::string& text, std::int32_t kind)
 void MailItem::save() {
     if (!sink_)
         throw ComponentError("The item has no folder or file to be saved in");
+    if (kind_)
+        kind_->beforeSave(*this);
     std::string error;
     if (!sink_->commit(message_, error))
         throw ComponentError("The item could not be saved: " + error);
@@ -304,6 +307,9 @@ void MailItem::saveAs(const std::string& path, std::int32_t type) {
 }
 
 Variant MailItem::invoke(std::int32_t dispid, CallKind kind, std::span<const Variant> args) {
+    if (kind_)
+        if (auto answered = kind_->invoke(*this, dispid, kind, args))
+            return std::move(*answered);
     auto& props = message_.props;
     auto self = std::static_pointer_cast<MailItem>(shared_from_this());
     const bool put = kind == CallKind::Put;

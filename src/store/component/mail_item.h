@@ -13,6 +13,8 @@
 
 namespace parvelle::component {
 
+class ItemKind;
+
 // Where a saved item goes.
 class ItemSink {
 public:
@@ -74,6 +76,8 @@ private:
     std::shared_ptr<ItemSink> sink_;
     FileWriters writers_;
     std::map<std::uint16_t, mapi::NamedProperty> namedIds_;
+    // The typed members of a contact, appointment, task, list or note (nullptr for a message).
+    std::shared_ptr<ItemKind> kind_;
 };
 
 // Recipients collection: Add (DISPID 3).

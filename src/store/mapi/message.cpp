@@ -29,6 +29,10 @@ bool PropertyBag::remove(PropTag tag) {
     return tagged_.erase(tagId(tag)) > 0;
 }
 
+bool PropertyBag::removeNamed(const NamedProperty& name) {
+    return named_.erase(name) > 0;
+}
+
 std::string PropertyBag::string(PropTag tag, std::string fallback) const {
     const PropValue* v = get(tag);
     const std::string* s = v ? v->asString() : nullptr;

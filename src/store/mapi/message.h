@@ -32,6 +32,7 @@ public:
     const PropValue* getNamed(const NamedProperty& name) const;
     bool has(PropTag tag) const { return get(tag) != nullptr; }
     bool remove(PropTag tag);
+    bool removeNamed(const NamedProperty& name);
 
     // Typed reads with a fallback.
     std::string string(PropTag tag, std::string fallback = {}) const;
