@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include "items/item_readers.h"
 #include "items/message_writer.h"
 #include "json_value.h"
+#include "olmgen/documents.h"
 #include "platform/datetime.h"
 #include "platform/text.h"
 #include "store/component/session.h"
@@ -78,9 +80,21 @@ std::set<std::string> filesBelow(const fs::path& dir) {
     return out;
 }
 
+std::string sha256(const std::string& bytes) {
+    return parvelle::testing::sha256Hex(
+        std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
 class FileExportTest : public ::testing::Test {
 protected:
-    FileExportTest() : conv_(state_, ui_, [](const mailbox::ItemSource&) { return std::nullopt; }) {
+    FileExportTest()
+        : conv_(state_, ui_,
+                [this](const mailbox::ItemSource& source) -> std::optional<std::string> {
+                    const auto it = archive_.find(source.offset);
+                    if (it == archive_.end())
+                        return std::nullopt;
+                    return it->second;
+                }) {
         out_ = dir_ / "out";
         fs::create_directories(out_);
         fs::create_directories(dir_ / "tmp");
@@ -125,6 +139,8 @@ protected:
 
     TempDir dir_;
     fs::path out_;
+    // Archive members the attachments are read from, by their offset.
+    std::map<std::int64_t, std::string> archive_;
     mailbox::JobState state_;
     mailbox::JobFrontEnd ui_;
     ItemConversion conv_;
@@ -324,6 +340,52 @@ TEST_F(FileExportTest, FailedExportLeavesNothingBehind) {
     EXPECT_TRUE(filesBelow(out_).empty());
 }
 
+// The mail reader on a mail document, as the save job hands it over: the attachments are copied
+// out of the archive, attached, and gone from the temporary folder afterwards.
+TEST_F(FileExportTest, MailReadFromItsDocumentIsExportedWithItsAttachments) {
+    olmgen::Mail mail;
+    mail.subject = "Minutes: 2026/01";
+    mail.from = {"Ann Example", "ann@example.com"};
+    mail.to = {{"Bob", "bob@example.com"}};
+    mail.sentTime = "2026-01-06T10:00:00";
+    mail.body = "See the minutes attached.";
+    mail.attachments = {{"minutes", "txt", "text/plain", "", "minutes text\n", ""},
+                        {"chart.png", "png", "image/png", "", std::string("\x89PNG\0\1", 7), ""}};
+    std::vector<std::string> urls;
+    for (std::size_t i = 0; i < mail.attachments.size(); ++i) {
+        urls.push_back("Accounts/acct/com.microsoft.__Messages/Inbox/"
+                       "com.microsoft.__Attachments/m1_000" +
+                       std::to_string(i));
+        mailbox::AttachmentDetails member;
+        member.offset = static_cast<std::int64_t>(i);
+        state_.memberPaths[urls.back()] = member;
+        archive_[member.offset] = mail.attachments[i].content.bytes();
+    }
+    MarkupDocument doc;
+    ASSERT_TRUE(doc.SetText(olmgen::mailDocument(mail, "m1", urls)));
+    ASSERT_TRUE(doc.FindSibling("emails"));
+    state_.saveFormat = SaveFormat::Eml;
+    ItemHolder holder;
+    ReadEmails(doc, nullptr, holder, conv_);
+
+    EXPECT_EQ(filesBelow(out_), (std::set<std::string>{"Minutes_ 2026_01.eml"}));
+    EXPECT_TRUE(filesBelow(dir_ / "tmp").empty());
+    const auto json = [&] {
+        const auto r = runCommand("python3 " +
+                                  shellQuote(PARVELLE_SOURCE_DIR "/tests/exports/read_export.py") +
+                                  " eml " + shellQuote((out_ / "Minutes_ 2026_01.eml").string()));
+        return parvelle::testing::parseJson(r.out);
+    }();
+    ASSERT_TRUE(json);
+    EXPECT_EQ((*json)["defects"].size(), 0u);
+    EXPECT_EQ((*json)["subject"].str(), mail.subject);
+    ASSERT_EQ((*json)["attachments"].size(), 2u);
+    EXPECT_EQ((*json)["attachments"][0]["name"].str(), "minutes.txt");
+    EXPECT_EQ((*json)["attachments"][0]["sha256"].str(), sha256("minutes text\n"));
+    EXPECT_EQ((*json)["attachments"][1]["name"].str(), "chart.png");
+    EXPECT_EQ((*json)["attachments"][1]["sha256"].str(), sha256(std::string("\x89PNG\0\1", 7)));
+}
+
 // ------------------------------------------------------------------------------------------
 // Content, read back by other readers
 
@@ -337,11 +399,6 @@ TestMail richMail() {
     mail.attachments = {{"notes.txt", "small attachment ✓\n"},
                         {"data 日本.bin", std::string("\0\1\2\3binary\xff", 11)}};
     return mail;
-}
-
-std::string sha256(const std::string& bytes) {
-    return parvelle::testing::sha256Hex(
-        std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
 std::optional<parvelle::testing::JsonValue> readExport(const std::string& kind,
