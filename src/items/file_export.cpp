@@ -119,8 +119,8 @@ long systemLimit(const std::string& folder, int name, long fallback) {
 // longest extension (".html") and the writers' temporary suffix (".xxxxxxxx.tmp").
 constexpr std::size_t kNameReserve = 32;
 
-// The path limit rule: a path that reaches the limit takes a name of 5 characters,
-// then of 3, when the name has 11 characters or more.
+// A path that would reach the system's path limit keeps the first 5 characters of its name (3
+// when that is still too long), as long as the name has 11 characters or more.
 std::string shortenForPath(const std::string& folder, const std::string& name,
                            const std::string& suffix, std::size_t pathLimit) {
     auto pathSize = [&](const std::string& n) {
