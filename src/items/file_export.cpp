@@ -1,24 +1,204 @@
 #include "items/file_export.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "items/file_names.h"
 #include "items/message_writer.h"
+#include "items/pdf_export.h"
+#include "platform/text.h"
+#include "store/mapi/derived_properties.h"
+#include "store/mapi/html_text.h"
 #include "store/mime/eml_writer.h"
+#include "store/mime/html_writer.h"
+#include "store/mime/rtf_writer.h"
 #include "store/msg/msg_writer.h"
 
 namespace parvelle::items {
 namespace {
 
+using component::ComponentError;
+using component::ObjectRef;
+using mailbox::SaveFormat;
+
+// Dispatch ids the file writer calls beyond those of the common fill.
+enum : std::int32_t {
+    kNewFileItem = 0x6002001E, // session: an item kept in a message file
+    kSubject = 0x00,
+    kAttachmentItem = 0x00, // attachments: one attachment by index from 1
+    kAttachmentType = 0x09,
+    kBody = 0x0B,
+    kCc = 0x0E,
+    kHtmlBody = 0x1A,
+    kSenderText = 0x34,
+    kConversion = 0x37,
+    kTo = 0x40,
+    kSaveAs = 0x48,
+    kAttachments = 0x49,
+    kAttachmentCount = 0x50,
+    kAttachmentFileName = 0x67,
+};
+
+// The message model as the file backends expect it: with the properties Outlook computes on
+// save. The item keeps its own message unchanged, so a later save derives afresh.
+mapi::Message derived(const mapi::Message& message) {
+    mapi::Message copy = message;
+    mapi::deriveOnSave(copy);
+    return copy;
+}
+
 bool writeMsg(const mapi::Message& message, const std::string& path, std::string& error) {
-    const msg::Status status = msg::writeMsgFile(message, path);
+    // Like the other formats' files, left to the system to write back: a flush per mail would
+    // make an export of many mails many times slower than copying the archive.
+    msg::MsgWriteOptions options;
+    options.sync = false;
+    const msg::Status status = msg::writeMsgFile(derived(message), path, options);
     if (!status)
         error = status.error();
     return status.ok();
 }
 
 bool writeEml(const mapi::Message& message, const std::string& path, std::string& error) {
-    const mime::EmlResult result = mime::writeEmlFile(message, path);
+    const mime::EmlResult result = mime::writeEmlFile(derived(message), path);
     if (!result)
         error = result.error;
     return static_cast<bool>(result);
+}
+
+bool writeRtf(const mapi::Message& message, const std::string& path, std::string& error) {
+    error = mime::writeRtfFile(derived(message), path);
+    return error.empty();
+}
+
+bool writeHtml(const mapi::Message& message, const std::string& path, std::string& error) {
+    error = mime::writeHtmlFile(derived(message), path);
+    return error.empty();
+}
+
+bool isContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// At most `maxBytes` of UTF-8 text, cut before a character, never inside one.
+std::string firstBytes(const std::string& text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes)
+        return text;
+    std::size_t end = maxBytes;
+    while (end > 0 && isContinuationByte(text[end]))
+        --end;
+    return text.substr(0, end);
+}
+
+std::size_t characterCount(std::string_view text) {
+    std::size_t n = 0;
+    for (char c : text)
+        n += isContinuationByte(c) ? 0 : 1;
+    return n;
+}
+
+std::string firstCharacters(const std::string& text, std::size_t count) {
+    std::size_t end = 0;
+    for (std::size_t seen = 0; end < text.size(); ++end) {
+        if (!isContinuationByte(text[end]) && seen++ == count)
+            break;
+    }
+    return text.substr(0, end);
+}
+
+long systemLimit(const std::string& folder, int name, long fallback) {
+    const long value = ::pathconf(folder.empty() ? "." : folder.c_str(), name);
+    return value > 0 ? value : fallback;
+}
+
+// Room kept after the name: a counter (up to 8 digits and the dot of an HTML series), the
+// longest extension (".html") and the writers' temporary suffix (".xxxxxxxx.tmp").
+constexpr std::size_t kNameReserve = 32;
+
+// A path that would reach the system's path limit keeps the first 5 characters of its name (3
+// when that is still too long), as long as the name has 11 characters or more.
+std::string shortenForPath(const std::string& folder, const std::string& name,
+                           const std::string& suffix, std::size_t pathLimit) {
+    auto pathSize = [&](const std::string& n) {
+        return folder.size() + 1 + n.size() + suffix.size();
+    };
+    if (pathSize(name) < pathLimit || characterCount(name) < 11)
+        return name;
+    std::string cut = firstCharacters(name, 5);
+    if (pathSize(cut) >= pathLimit)
+        cut = firstCharacters(name, 3);
+    return cut;
+}
+
+bool pathExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string withExtension(const std::string& msgPath, const std::string& extension) {
+    return msgPath.substr(0, msgPath.size() - 4) + extension;
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty())
+        return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The PDF texts, read back from the saved message. A mail with only an HTML body prints the
+// text of that body rather than no body at all.
+PdfTexts gatherPdfTexts(const ObjectRef& message) {
+    std::vector<std::string> names;
+    if (const ObjectRef attachments = message->get(kAttachments).toObject()) {
+        const std::int32_t count = attachments->get(kAttachmentCount).toInt();
+        for (std::int32_t i = 1; i <= count; ++i) {
+            const ObjectRef attachment = attachments->get(kAttachmentItem, {i}).toObject();
+            if (attachment && attachment->get(kAttachmentType).toInt() == 1)
+                names.push_back(attachment->get(kAttachmentFileName).toString());
+        }
+    }
+    std::string body = message->get(kBody).toString();
+    if (body.empty())
+        body = mapi::htmlToPlainText(message->get(kHtmlBody).toString());
+    return MakePdfTexts(message->get(kSenderText).toString(), message->get(kTo).toString(),
+                        message->get(kCc).toString(), message->get(kSubject).toString(), names,
+                        std::move(body));
+}
+
+component::SaveAsType saveAsType(SaveFormat format) {
+    switch (format) {
+    case SaveFormat::Eml:
+        return component::kSaveAsEml;
+    case SaveFormat::Rtf:
+        return component::kSaveAsRtf;
+    case SaveFormat::Html:
+        return component::kSaveAsHtml;
+    default:
+        return component::kSaveAsMsgUnicode;
+    }
+}
+
+// Writes the mail, already saved as the intermediate MSG message, in the job's format to a
+// newly reserved file.
+void exportMessage(const ObjectRef& message, const std::string& msgPath, SaveFormat format,
+                   std::string& reserved) {
+    const ReservedPath target =
+        MakeUniqueExportPath(withExtension(msgPath, ExportExtension(format)), format);
+    if (!target)
+        throw ComponentError(target.error);
+    reserved = target.path;
+    if (format == SaveFormat::Pdf) {
+        const PdfResult rendered = RenderPdf(gatherPdfTexts(message), reserved);
+        if (!rendered)
+            throw ComponentError("The PDF could not be written: " + rendered.error);
+    } else {
+        message->call(kSaveAs, {reserved, static_cast<std::int32_t>(saveAsType(format))});
+    }
+    reserved.clear();
 }
 
 } // namespace
@@ -27,13 +207,114 @@ component::FileWriters MessageFileWriters() {
     component::FileWriters writers;
     writers.msg = &writeMsg;
     writers.eml = &writeEml;
+    writers.rtf = &writeRtf;
+    writers.html = &writeHtml;
     return writers;
 }
 
-// Replaced by the file-export writer (MSG, EML, RTF, HTML, PDF); until then the item fails with
-// a reason that the log shows.
-void WriteMailToFile(const component::ObjectRef&, ItemHolder&, ItemConversion&) {
-    throw component::ComponentError("saving mails as files is not available in this build yet");
+std::string ExportExtension(SaveFormat format) {
+    switch (format) {
+    case SaveFormat::Msg:
+        return ".msg";
+    case SaveFormat::Eml:
+        return ".eml";
+    case SaveFormat::Rtf:
+        return ".rtf";
+    case SaveFormat::Html:
+        return ".html";
+    case SaveFormat::Pdf:
+        return ".pdf";
+    default:
+        return {};
+    }
+}
+
+std::size_t ExportNameLimit(const std::string& folder) {
+    const auto nameMax = static_cast<std::size_t>(systemLimit(folder, _PC_NAME_MAX, NAME_MAX));
+    return nameMax > kNameReserve + 16 ? nameMax - kNameReserve : 16;
+}
+
+std::string MakeMessageFilePath(const mailbox::JobState& state) {
+    const std::string& folder = state.fileExportFolder;
+    std::string name = text::sanitizeUtf8(state.currentSubject);
+    if (name.empty())
+        name = "unknown";
+    name = SanitizeFileName(name);
+    // Control characters, NUL above all, would cut or garble the name in every system call.
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '_';
+    name = firstBytes(name, ExportNameLimit(folder));
+    const auto pathLimit = static_cast<std::size_t>(systemLimit(folder, _PC_PATH_MAX, PATH_MAX));
+
+    std::string path = joinPath(folder, shortenForPath(folder, name, ".msg", pathLimit) + ".msg");
+    for (std::uint64_t counter = 1; pathExists(path); ++counter) {
+        const std::string suffix = std::to_string(counter) + ".msg";
+        path = joinPath(folder, shortenForPath(folder, name, suffix, pathLimit) + suffix);
+    }
+    return path;
+}
+
+ReservedPath MakeUniqueExportPath(const std::string& path, SaveFormat format) {
+    const std::string extension = ExportExtension(format);
+    if (extension.empty() || path.size() < 4)
+        return {path, "not a path of a message-file format: " + path};
+    const std::string stem = path.substr(0, path.size() - 4);
+    std::string candidate = path;
+    // Far more than any folder holds; the bound only keeps a broken file system from looping.
+    constexpr std::uint32_t kMaxCounter = 10'000'000;
+    for (std::uint32_t counter = 0;; ++counter) {
+        const int fd = ::open(candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            return {candidate, {}};
+        }
+        if (errno != EEXIST)
+            return {candidate, "cannot create " + candidate + ": " + std::strerror(errno)};
+        if (counter == kMaxCounter)
+            return {candidate, "no free file name left for " + path};
+        candidate = stem + std::to_string(counter) + extension;
+    }
+}
+
+void WriteMailToFile(const ObjectRef&, ItemHolder& holder, ItemConversion& conv) {
+    const SaveFormat format = conv.state.saveFormat;
+    if (ExportExtension(format).empty())
+        throw ComponentError("The save format is not a message-file format");
+    if (!conv.jobSession)
+        throw ComponentError("There is no store session to create message files with");
+    const std::string msgPath = MakeMessageFilePath(conv.state);
+    const ObjectRef message =
+        conv.jobSession->call(kNewFileItem, {msgPath, "IPM.Note", std::int32_t{2}}).toObject();
+    if (!message)
+        throw ComponentError("The message file could not be created: " + msgPath);
+    if (format == SaveFormat::Msg) {
+        // The save writes the message file as Unicode MSG; a save-as of that type to the same
+        // path would only write the same file again.
+        FillMailMessage(message, holder, conv);
+        return;
+    }
+    std::string reserved;
+    try {
+        // The message was saved by the fill just before and has not changed since, so it is not
+        // saved again before it is converted.
+        FillMailMessage(message, holder, conv);
+        exportMessage(message, msgPath, format, reserved);
+    } catch (...) {
+        // A failed export leaves nothing that looks like a result: neither the intermediate MSG
+        // file nor the empty file that reserved the name.
+        try {
+            message->call(kConversion, {std::int32_t{2}});
+        } catch (const ComponentError&) {
+        }
+        if (!reserved.empty()) {
+            std::error_code ec;
+            std::filesystem::remove(reserved, ec);
+        }
+        throw;
+    }
+    // Only the file of the chosen format stays.
+    message->call(kConversion, {std::int32_t{2}});
 }
 
 } // namespace parvelle::items

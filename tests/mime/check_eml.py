@@ -13,8 +13,6 @@ import sys
 ENCODED_WORD = re.compile(rb"=\?([^?\s]+)\?([bBqQ])\?([^?\s]*)\?=")
 
 problems = []
-LEGACY_NAME_DEFECTS = ("encoded word inside quoted string",
-                       "missing trailing whitespace after encoded-word")
 
 
 def problem(where, text):
@@ -79,10 +77,6 @@ def check_defects(where, msg):
             problem(where, f"defect in {part.get_content_type()}: {defect!r}")
         for name, value in part.items():
             for defect in getattr(value, "defects", ()):
-                # The RFC 2047 form of a content type's "name", written for older readers next
-                # to the standard RFC 2231 "filename", is the one tolerated irregularity.
-                if name.lower() == "content-type" and str(defect) in LEGACY_NAME_DEFECTS:
-                    continue
                 problem(where, f"defect in header {name}: {defect!r}")
 
 

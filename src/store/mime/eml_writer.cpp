@@ -393,12 +393,12 @@ private:
         return closeMultipart(boundary);
     }
 
-    // Content-Type with the RFC 2047 "name" older readers use, and the disposition with the
-    // RFC 2231 "filename" the standard asks for.
+    // The file name both as the content type's "name" (older readers look there) and as the
+    // disposition's "filename" the standard asks for.
     void namedPartHeaders(const std::string& mimeType, const char* disposition,
                           const std::string& name) {
-        header("Content-Type", mimeType + encodeParameter("name", name, false));
-        header("Content-Disposition", disposition + encodeParameter("filename", name, true));
+        header("Content-Type", mimeType + encodeParameter("name", name));
+        header("Content-Disposition", disposition + encodeParameter("filename", name));
     }
 
     bool attachment(const mapi::Attachment& a, int depth) {

@@ -193,15 +193,12 @@ std::string encodeAddressList(const std::vector<Mailbox>& mailboxes) {
     return out;
 }
 
-std::string encodeParameter(std::string_view name, std::string_view utf8Value, bool rfc2231) {
+std::string encodeParameter(std::string_view name, std::string_view utf8Value) {
     const std::string simple = std::string(name) + "=" + quoted(utf8Value);
     // A plain quoted string when it fits on a continuation line (or folds at its spaces).
     if (isPrintableAscii(utf8Value) && utf8Value.find("=?") == std::string_view::npos &&
         (simple.size() + 2 <= kLineLimit || utf8Value.find(' ') != std::string_view::npos))
         return "; " + simple;
-    if (!rfc2231)
-        return "; " + std::string(name) + "=\"" +
-               encodedWords(utf8Value, kLineLimit - (name.size() + 3)) + "\"";
     const std::vector<std::string> sections = extendedSections(name, utf8Value);
     if (sections.size() == 1)
         return "; " + std::string(name) + "*=" + sections.front();

@@ -34,10 +34,10 @@ struct Mailbox {
 std::string encodeAddressList(const std::vector<Mailbox>& mailboxes);
 
 // One parameter of Content-Type or Content-Disposition, as "; name=value" pieces separated by
-// folding points. `rfc2231` chooses RFC 2231 extended sections for values that cannot be a plain
-// quoted string; otherwise such values become encoded words inside the quotes, the form older
-// mail readers understand for a content type's "name".
-std::string encodeParameter(std::string_view name, std::string_view utf8Value, bool rfc2231);
+// folding points: a quoted string when the value is short printable ASCII, otherwise RFC 2231
+// extended sections. (Encoded words inside the quotes, which some older readers expect for a
+// content type's "name", are a defect to strict parsers.)
+std::string encodeParameter(std::string_view name, std::string_view utf8Value);
 
 // True when every byte is printable ASCII (space to tilde).
 bool isPrintableAscii(std::string_view s);

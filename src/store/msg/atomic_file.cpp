@@ -61,8 +61,8 @@ std::string systemError(const std::string& what, int err) {
 
 } // namespace
 
-Status writeFileAtomically(const std::string& path,
-                           const std::function<Status(std::FILE*)>& write) {
+Status writeFileAtomically(const std::string& path, const std::function<Status(std::FILE*)>& write,
+                           bool sync) {
     const std::filesystem::path target(path);
     if (target.filename().empty())
         return Status::failure("no file name in \"" + path + "\"");
@@ -87,7 +87,7 @@ Status writeFileAtomically(const std::string& path,
     std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
     if (Status s = write(f); !s)
         return s;
-    if (std::fflush(f) != 0 || ::fsync(::fileno(f)) != 0)
+    if (std::fflush(f) != 0 || (sync && ::fsync(::fileno(f)) != 0))
         return Status::failure(systemError("cannot write \"" + path + "\"", errno));
     if (!temp.close())
         return Status::failure(systemError("cannot write \"" + path + "\"", errno));

@@ -11,7 +11,9 @@
 namespace parvelle::msg {
 
 // Calls `write` with a stream open on the temporary file; on success renames it to `path`
-// (replacing an existing file), otherwise removes it and returns the failure.
-Status writeFileAtomically(const std::string& path, const std::function<Status(std::FILE*)>& write);
+// (replacing an existing file), otherwise removes it and returns the failure. With `sync` the
+// bytes reach the disk before the rename; without, the system writes them back in its own time.
+Status writeFileAtomically(const std::string& path, const std::function<Status(std::FILE*)>& write,
+                           bool sync = true);
 
 } // namespace parvelle::msg

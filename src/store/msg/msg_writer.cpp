@@ -415,7 +415,8 @@ Status writeMsgFile(const mapi::Message& message, const std::string& path,
     cfbOptions.timestamp = options.timestamp ? options.timestamp : mapi::FileTime::now().ticks;
     cfbOptions.majorVersion = options.compoundVersion;
     return writeFileAtomically(
-        path, [&](std::FILE* f) { return cfb::writeCompoundFile(*tree, f, cfbOptions); });
+        path, [&](std::FILE* f) { return cfb::writeCompoundFile(*tree, f, cfbOptions); },
+        options.sync);
 }
 
 } // namespace parvelle::msg

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# EML export against a plain copy of the same archive, in one run.
+#   bench/eml_export_bench.sh [ARCHIVE]      (default: generates build/bench/large.olm, about 1 GB)
+# Prints the time of `cp ARCHIVE` and of `parvelle-cli convert ARCHIVE --to eml`, both into a
+# fresh folder next to the archive and both including the `sync` that puts their bytes on disk,
+# then their ratio and the number and size of the files written.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$(nproc)" --target parvelle-cli olmgen >/dev/null
+archive=${1:-build/bench/large.olm}
+if [ ! -f "$archive" ]; then
+    mkdir -p "$(dirname "$archive")"
+    echo "generating $archive ..."
+    build/tools/olmgen/olmgen large "$archive"
+fi
+size=$(stat -c %s "$archive")
+work=$(mktemp -d "$(dirname "$archive")/eml-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+now() { date +%s.%N; }
+cat "$archive" >/dev/null # warm the page cache
+sync
+
+t0=$(now)
+cp "$archive" "$work/copy.olm"
+sync
+t1=$(now)
+cp_s=$(echo "$t1 - $t0" | bc -l)
+rm -f "$work/copy.olm"
+sync
+
+t0=$(now)
+build/parvelle-cli convert "$archive" --to eml --out "$work/eml" >/dev/null
+sync
+t1=$(now)
+eml_s=$(echo "$t1 - $t0" | bc -l)
+files=$(find "$work/eml" -type f -name '*.eml' | wc -l)
+others=$(find "$work/eml" -type f ! -name '*.eml' | wc -l)
+bytes=$(du -sb "$work/eml" | cut -f1)
+
+printf 'archive              %s (%.1f MB)\n' "$archive" "$(echo "$size/1048576" | bc -l)"
+printf 'cp                   %.3f s  (%.0f MB/s)\n' "$cp_s" "$(echo "$size/1048576/$cp_s" | bc -l)"
+printf 'convert --to eml     %.3f s  (%.0f MB/s of archive)\n' "$eml_s" "$(echo "$size/1048576/$eml_s" | bc -l)"
+printf 'ratio eml/cp         %.2f  (target: at most 1.5)\n' "$(echo "$eml_s/$cp_s" | bc -l)"
+printf 'written              %d EML files, %.1f MB; %d other files\n' "$files" "$(echo "$bytes/1048576" | bc -l)" "$others"

@@ -1,0 +1,33 @@
+#pragma once
+// The readable form of a message that the RTF and HTML exports print: the header lines a mail
+// client shows above a message (From, Sent, To, Cc, Subject, Attachments), then the body.
+#include "store/mapi/message.h"
+
+#include <string>
+#include <vector>
+
+namespace parvelle::mime {
+
+struct HeaderLine {
+    std::string label; // "From", "Sent", "To", "Cc", "Subject", "Attachments"
+    std::string value; // one line of UTF-8 text
+};
+
+struct MessageDocument {
+    // In display order. From, To and Subject are always there; Sent only when the message has a
+    // time, Cc and Attachments only when they are not empty.
+    std::vector<HeaderLine> headers;
+    // The plain body, or the text of the HTML body when the message has no plain one.
+    std::string plainBody;
+    // The HTML body as UTF-8, empty when the message has none.
+    std::string htmlBody;
+};
+
+MessageDocument makeMessageDocument(const mapi::Message& message);
+
+// Writes `bytes` to `path` under a temporary name next to it and renames it into place, so that
+// a failed write never leaves a file that looks usable. An existing file at `path` is replaced.
+// Empty on success, otherwise what went wrong.
+std::string writeDocumentFile(const std::string& path, std::string_view bytes);
+
+} // namespace parvelle::mime
