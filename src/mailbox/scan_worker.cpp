@@ -8,14 +8,6 @@
 namespace parvelle::mailbox {
 namespace {
 
-constexpr std::size_t kBatchBytes = std::size_t{64} << 10;
-constexpr std::size_t kBatchEntries = 64;
-// Beyond this many queued bytes the walk summarises the documents of its next batch itself. The
-// queue only evens out the two threads, so it is short.
-constexpr std::size_t kQueueBytes = std::size_t{1} << 20;
-// Emptied batches are kept for reuse unless one huge document made their buffer large.
-constexpr std::size_t kKeptBatchBytes = 4 * kBatchBytes;
-
 constexpr std::uint32_t kSecondList = 0x80000000u;
 
 bool containsAfterStart(std::string_view s, std::string_view what) {
@@ -52,7 +44,8 @@ ItemSummary* SummaryTable::find(std::size_t record) {
     return &lists_[(w & kSecondList) != 0 ? 1 : 0].summary((w & ~kSecondList) - 1);
 }
 
-ScanWorker::ScanWorker(JobState& state) : state_(state), worker_([this] { work(); }) {}
+ScanWorker::ScanWorker(JobState& state, Limits limits)
+    : state_(state), limits_(limits), worker_([this] { work(); }) {}
 
 ScanWorker::~ScanWorker() {
     {
@@ -74,19 +67,20 @@ void ScanWorker::addMember(std::string_view name, const ItemSource& source) {
 
 void ScanWorker::queue(bool isMember, std::size_t record, std::string_view bytes,
                        const ItemSource& source) {
-    if (pending_.entries.empty() && pending_.bytes.capacity() < kBatchBytes) {
+    if (pending_.entries.empty() && pending_.bytes.capacity() < limits_.batchBytes) {
         const std::lock_guard lock(mutex_);
         if (!free_.empty()) {
             pending_ = std::move(free_.back());
             free_.pop_back();
         } else {
-            pending_.bytes.reserve(kBatchBytes + kBatchBytes / 4);
-            pending_.entries.reserve(kBatchEntries);
+            pending_.bytes.reserve(limits_.batchBytes + limits_.batchBytes / 4);
+            pending_.entries.reserve(limits_.batchEntries);
         }
     }
     pending_.entries.push_back({isMember, record, pending_.bytes.size(), bytes.size(), source});
     pending_.bytes.append(bytes);
-    if (pending_.bytes.size() >= kBatchBytes || pending_.entries.size() >= kBatchEntries)
+    if (pending_.bytes.size() >= limits_.batchBytes ||
+        pending_.entries.size() >= limits_.batchEntries)
         hand(false);
 }
 
@@ -94,14 +88,15 @@ void ScanWorker::hand(bool last) {
     bool help = false;
     {
         const std::lock_guard lock(mutex_);
-        help = queuedBytes_ + pending_.bytes.size() > kQueueBytes && !queue_.empty();
+        help = queuedBytes_ + pending_.bytes.size() > limits_.queueBytes && !queue_.empty();
     }
     if (help) {
         // The worker is behind: the documents of this batch are summarised here, and the batch
         // keeps only its members, which must reach the tables in order, and goes on filling.
         summarizeAll(pending_, callerResults_);
         keepMembers(pending_);
-        if (!last && pending_.entries.size() < kBatchEntries && pending_.bytes.size() < kBatchBytes)
+        if (!last && pending_.entries.size() < limits_.batchEntries &&
+            pending_.bytes.size() < limits_.batchBytes)
             return;
     }
     bool wake = false;
@@ -171,7 +166,8 @@ void ScanWorker::run(Batch& batch) {
 }
 
 void ScanWorker::recycle(Batch batch) {
-    if (batch.bytes.capacity() > kKeptBatchBytes)
+    // Emptied batches are kept for reuse unless one huge document made their buffer large.
+    if (batch.bytes.capacity() > 4 * limits_.batchBytes)
         return;
     batch.bytes.clear();
     batch.entries.clear();

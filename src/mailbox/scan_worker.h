@@ -63,10 +63,19 @@ private:
 
 class ScanWorker {
 public:
+    struct Limits {
+        std::size_t batchBytes = std::size_t{64} << 10; // a batch is handed over at this size
+        std::size_t batchEntries = 64;                  // ... or with this many entries
+        // Beyond this many queued bytes the walk summarises its next batch's documents itself.
+        // The queue only evens out the two threads, so it is short.
+        std::size_t queueBytes = std::size_t{1} << 20;
+    };
+
     // The worker owns state.memberPaths and state.archiveMembers until finish() returns. Once
     // state.stopRequested is set, documents still waiting are not summarised (members queued
     // before still reach the tables).
-    explicit ScanWorker(JobState& state);
+    explicit ScanWorker(JobState& state) : ScanWorker(state, Limits{}) {}
+    ScanWorker(JobState& state, Limits limits);
     ~ScanWorker();
     ScanWorker(const ScanWorker&) = delete;
     ScanWorker& operator=(const ScanWorker&) = delete;
@@ -103,6 +112,7 @@ private:
     void work();
 
     JobState& state_;
+    const Limits limits_;
     Batch pending_;
     SummaryList callerResults_;
     SummaryList workerResults_; // the worker's own until it is joined
