@@ -66,8 +66,13 @@ void CliFrontEnd::send(mailbox::Notification n, std::int64_t, const void*) {
     std::string folder = state_.currentFolderName;
     if (folder.size() > 50)
         folder = folder.substr(0, 47) + "...";
-    std::fprintf(stderr, "\r\033[K%s %3d%%  %s", modeText(state_.progressMode.load()), percent,
-                 folder.c_str());
+    if (state_.progressMode.load() == mailbox::ProgressMode::Saving)
+        std::fprintf(stderr, "\r\033[KSaving %lld item(s)  %s",
+                     static_cast<long long>(state_.itemsSaved.load() + state_.itemsFailed.load()),
+                     folder.c_str());
+    else
+        std::fprintf(stderr, "\r\033[K%s %3d%%  %s", modeText(state_.progressMode.load()), percent,
+                     folder.c_str());
     std::fflush(stderr);
     lineShown_ = true;
 }
@@ -75,6 +80,26 @@ void CliFrontEnd::send(mailbox::Notification n, std::int64_t, const void*) {
 void CliFrontEnd::post(mailbox::Notification n, std::int64_t wParam, std::int64_t) {
     if (n == mailbox::Notification::Ended)
         stopped_ = wParam == 0;
+    if (n == mailbox::Notification::SaveDone)
+        saveDone_ = true;
+}
+
+int CliFrontEnd::showMessage(const std::string& text, mailbox::MessageIcon) {
+    finishProgress();
+    // Message boxes break lines for layout; a terminal gets one sentence per line.
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            while (i + 1 < text.size() && text[i + 1] == ' ')
+                ++i;
+            line += ' ';
+        } else {
+            line += text[i];
+        }
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+    lastMessage_ = text;
+    return 1;
 }
 
 void CliFrontEnd::finishProgress() {

@@ -16,8 +16,13 @@ public:
 
     void send(mailbox::Notification n, std::int64_t wParam, const void* lParam) override;
     void post(mailbox::Notification n, std::int64_t wParam, std::int64_t lParam) override;
-    // Whether the job reported that it was stopped before finishing.
+    // Prints the message on stderr (the command line has no message boxes).
+    int showMessage(const std::string& text, mailbox::MessageIcon icon) override;
+    // Whether the job reported that it was stopped before finishing, or that a save finished.
     bool stopped() const { return stopped_; }
+    bool saveDone() const { return saveDone_; }
+    // The last message shown, empty when none was.
+    const std::string& lastMessage() const { return lastMessage_; }
     // Ends the progress line.
     void finishProgress();
 
@@ -26,6 +31,8 @@ private:
     bool terminal_;
     bool lineShown_ = false;
     bool stopped_ = false;
+    bool saveDone_ = false;
+    std::string lastMessage_;
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 

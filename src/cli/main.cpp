@@ -15,6 +15,10 @@ void usage() {
         "  scan ARCHIVE [--json] [--log FILE]           show the folder tree with item counts\n"
         "  list ARCHIVE --folder KEY [--json] [--log FILE]\n"
         "                                              show the item summaries of one folder\n"
+        "  convert ARCHIVE [--to pst|msg|eml|rtf|html|pdf] --out DIR [--single-pst]\n"
+        "          [--folder KEY]... [--log FILE]       save the archive's folders\n"
+        "  convert ARCHIVE --into FILE.pst [--password P] [--folder KEY]... [--log FILE]\n"
+        "                                              add the archive's folders to a PST\n"
         "  check-pst FILE [--json]                      check every structure of a PST file\n"
         "  pst-info FILE [--json] [--items]             show a PST file's folders and items\n",
         stderr);

@@ -63,54 +63,6 @@ std::optional<ScanOptions> parseOptions(const std::vector<std::string>& args, bo
     return o;
 }
 
-// Checks that the archive can be read before a job starts, so that a missing or unreadable file
-// is one plain sentence rather than an empty tree.
-bool checkReadable(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        std::fprintf(stderr, "Cannot open \"%s\": %s.\n", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        std::fprintf(stderr, "\"%s\" is a folder, not an OLM archive.\n", path.c_str());
-        return false;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        std::fprintf(stderr, "Cannot read \"%s\": %s.\n", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    ::close(fd);
-    return true;
-}
-
-// Runs the scan job on the archive; returns false (after saying why) when nothing was read.
-bool scanArchive(JobState& state, const ScanOptions& options, bool& stopped) {
-    if (!checkReadable(options.archive))
-        return false;
-    state.archivePath = options.archive;
-    CliFrontEnd frontEnd(state);
-    installStopHandler(state);
-    ProgressJob job(state, frontEnd, JobKind::Scan);
-    job.run();
-    frontEnd.finishProgress();
-    removeStopHandler();
-    stopped = frontEnd.stopped();
-    if (!options.logFile.empty() && !state.log.saveTo(logFileNameFor(options.logFile)))
-        std::fprintf(stderr, "Cannot write the log file \"%s\".\n", options.logFile.c_str());
-    if (!job.converter().archiveOpened()) {
-        std::fprintf(stderr, "Cannot open \"%s\": %s.\n", options.archive.c_str(),
-                     job.converter().lastError().c_str());
-        return false;
-    }
-    if (job.converter().membersFound() == 0) {
-        std::fprintf(stderr, "\"%s\" is not an OLM archive (no archive member found in it).\n",
-                     options.archive.c_str());
-        return false;
-    }
-    return true;
-}
-
 // Number of item summaries per tree item.
 std::map<TreeItem, std::size_t> itemCounts(const JobState& state) {
     std::map<TreeItem, std::size_t> counts;
@@ -245,13 +197,61 @@ int printList(const JobState& state, const ScanOptions& options) {
 
 } // namespace
 
+// Checks that the archive can be read before a job starts, so that a missing or unreadable file
+// is one plain sentence rather than an empty tree.
+bool checkReadable(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "Cannot open \"%s\": %s.\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "\"%s\" is a folder, not an OLM archive.\n", path.c_str());
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "Cannot read \"%s\": %s.\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+bool scanArchive(JobState& state, const std::string& archive, const std::string& logFile,
+                 bool& stopped) {
+    if (!checkReadable(archive))
+        return false;
+    state.archivePath = archive;
+    CliFrontEnd frontEnd(state);
+    installStopHandler(state);
+    ProgressJob job(state, frontEnd, JobKind::Scan);
+    job.run();
+    frontEnd.finishProgress();
+    removeStopHandler();
+    stopped = frontEnd.stopped();
+    if (!logFile.empty() && !state.log.saveTo(logFileNameFor(logFile)))
+        std::fprintf(stderr, "Cannot write the log file \"%s\".\n", logFile.c_str());
+    if (!job.converter().archiveOpened()) {
+        std::fprintf(stderr, "Cannot open \"%s\": %s.\n", archive.c_str(),
+                     job.converter().lastError().c_str());
+        return false;
+    }
+    if (job.converter().membersFound() == 0) {
+        std::fprintf(stderr, "\"%s\" is not an OLM archive (no archive member found in it).\n",
+                     archive.c_str());
+        return false;
+    }
+    return true;
+}
+
 int runScan(const std::vector<std::string>& args) {
     const auto options = parseOptions(args, false);
     if (!options)
         return 2;
     JobState state;
     bool stopped = false;
-    if (!scanArchive(state, *options, stopped))
+    if (!scanArchive(state, options->archive, options->logFile, stopped))
         return 1;
     return printScan(state, *options, stopped);
 }
@@ -262,18 +262,16 @@ int runList(const std::vector<std::string>& args) {
         return 2;
     JobState state;
     bool stopped = false;
-    if (!scanArchive(state, *options, stopped))
+    if (!scanArchive(state, options->archive, options->logFile, stopped))
         return 1;
     return printList(state, *options);
 }
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> kCommands = {
-        {"scan", runScan},
-        {"list", runList},
+        {"scan", runScan},          {"list", runList},        {"convert", runConvert},
 #ifdef PARVELLE_HAVE_PST_COMMANDS
-        {"check-pst", runCheckPst},
-        {"pst-info", runPstInfo},
+        {"check-pst", runCheckPst}, {"pst-info", runPstInfo},
 #endif
     };
     return kCommands;

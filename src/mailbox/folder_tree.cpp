@@ -87,6 +87,12 @@ bool FolderTree::isChecked(TreeItem item) const {
     return n && n->checked;
 }
 
+void FolderTree::setChecked(TreeItem item, bool checked) {
+    std::lock_guard lock(mutex_);
+    if (find(item))
+        nodes_[item - 1].checked = checked;
+}
+
 void FolderTree::setCheckedRecursive(TreeItem item, bool checked) {
     std::lock_guard lock(mutex_);
     if (!find(item))

@@ -53,6 +53,8 @@ public:
     std::size_t size() const;
 
     bool isChecked(TreeItem item) const;
+    // Sets the check state of the node alone, leaving the nodes below it as they are.
+    void setChecked(TreeItem item, bool checked);
     // Sets the check state of the node and of all nodes below it.
     void setCheckedRecursive(TreeItem item, bool checked);
 

@@ -16,7 +16,19 @@
 #include "mailbox/folder_tree.h"
 #include "mailbox/records.h"
 
+namespace parvelle::component {
+class DispatchObject;
+}
+
 namespace parvelle::mailbox {
+
+// What a save did with one folder: its path as written (top folder first, joined by "/"), and
+// how many of its items were written and how many could not be.
+struct SavedFolder {
+    std::string path;
+    std::int64_t saved = 0;
+    std::int64_t failed = 0;
+};
 
 struct JobState {
     // Mailbox model, rebuilt by every scan.
@@ -59,6 +71,11 @@ struct JobState {
     std::string office365Password;
     std::string fileExportRoot;
     std::string fileExportFolder;
+    // The store component's session, created on the front end's thread before a save.
+    std::shared_ptr<component::DispatchObject> storeSession;
+    // Filled by the save: the PST files it logged on to, and what it did per folder.
+    std::vector<std::string> savedStores;
+    std::vector<SavedFolder> saveReport;
 
     // Item and file bookkeeping.
     std::string archivePath;

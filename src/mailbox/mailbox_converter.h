@@ -53,6 +53,8 @@ public:
     // The bytes of an item, read again from the archive (the save and preview jobs use this).
     std::optional<std::string> extractItem(const std::string& archivePath, const ItemSource& item);
 
+    JobState& state() { return state_; }
+    JobFrontEnd& frontEnd() { return ui_; }
     const std::vector<FetchFileDetails>& memberRecords() const { return memberRecords_; }
     const std::string& lastError() const { return lastError_; }
     // Whether the archive could be opened, and how many ZIP members the last scan found in it.

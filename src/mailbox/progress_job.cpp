@@ -1,5 +1,6 @@
 #include "mailbox/progress_job.h"
 
+#include "mailbox/save_job.h"
 #include "platform/datetime.h"
 
 namespace parvelle::mailbox {
@@ -33,6 +34,8 @@ void ProgressJob::run() {
     case JobKind::Save:
         if (body_)
             body_(converter_);
+        else
+            SaveJob(converter_, state_, ui_).run();
         break;
     case JobKind::None:
         break;

@@ -25,7 +25,7 @@ public:
     void run();
 
     MailboxConverter& converter() { return converter_; }
-    // A save job's body is supplied by the save module, which depends on this one.
+    // Replaces the save job's body (by default SaveJob).
     void setBody(std::function<void(MailboxConverter&)> body) { body_ = std::move(body); }
 
 private:

@@ -1,6 +1,5 @@
 #include "ui/check_tree.h"
 
-#include <utility>
 #include <vector>
 
 namespace parvelle::ui {
@@ -9,23 +8,7 @@ using mailbox::FolderTree;
 using mailbox::TreeItem;
 
 void setCheckedSingle(FolderTree& tree, TreeItem node, bool checked) {
-    if (tree.isChecked(node) == checked || !tree.contains(node))
-        return;
-    // The model only sets whole subtrees: set this one, then give every descendant its old
-    // state back, parents before children.
-    std::vector<std::pair<TreeItem, bool>> below;
-    std::vector<TreeItem> pending = tree.children(node);
-    while (!pending.empty()) {
-        const TreeItem current = pending.front();
-        pending.erase(pending.begin());
-        below.emplace_back(current, tree.isChecked(current));
-        const auto kids = tree.children(current);
-        pending.insert(pending.begin(), kids.begin(), kids.end());
-    }
-    tree.setCheckedRecursive(node, checked);
-    for (const auto& [item, state] : below)
-        if (tree.isChecked(item) != state)
-            tree.setCheckedRecursive(item, state);
+    tree.setChecked(node, checked);
 }
 
 namespace {

@@ -1,26 +1,42 @@
 #include "ui/save_hook.h"
 
-#include <fstream>
+#include "mailbox/save_job.h"
+#include "store/component/store_session.h"
 
 namespace parvelle::ui {
 namespace {
 
-// Off Windows there are no Outlook profiles; a PST is recognised by its signature.
+// The store session's own services: the profile list (empty off Windows) and a test open of the
+// PST with the password, classified as the dialogs need it.
 class DefaultStoreServices : public StoreServices {
 public:
-    std::vector<ProfileStore> profileStores() override { return {}; }
-    PstOpenResult testOpen(const std::string& path, const std::string&) override {
-        std::ifstream in(path, std::ios::binary);
-        char magic[4] = {};
-        if (!in.read(magic, 4))
-            return PstOpenResult::Invalid;
-        return std::string_view(magic, 4) == "!BDN" ? PstOpenResult::Accepted
-                                                    : PstOpenResult::Invalid;
+    std::vector<ProfileStore> profileStores() override {
+        std::vector<ProfileStore> stores;
+        bool available = true;
+        for (const auto& row : component::ListProfileStores(probe_, available, {}))
+            stores.push_back({row.profile, row.path});
+        return stores;
     }
+    PstOpenResult testOpen(const std::string& path, const std::string& password) override {
+        bool available = true;
+        switch (component::TestPstPassword(probe_, available, {}, path, password, true)) {
+        case component::PstTestOutcome::Opened:
+            return PstOpenResult::Accepted;
+        case component::PstTestOutcome::WrongPassword:
+            return PstOpenResult::PasswordRequired;
+        default:
+            return PstOpenResult::Invalid;
+        }
+    }
+
+private:
+    component::SessionHolder probe_;
 };
 
 SaveJobBody& bodySlot() {
-    static SaveJobBody body;
+    static SaveJobBody body = [](mailbox::MailboxConverter& converter) {
+        mailbox::SaveJob(converter, converter.state(), converter.frontEnd()).run();
+    };
     return body;
 }
 

@@ -12,13 +12,12 @@ namespace parvelle::ui {
 
 using SaveJobBody = std::function<void(mailbox::MailboxConverter&)>;
 
-// Registers the save job's body (at start-up, before the main window is shown). Without one the
-// save command tells the user that saving is not available.
+// Replaces the save job's body (by default the mailbox save job). Without one the save command
+// tells the user that saving is not available.
 void setSaveJobBody(SaveJobBody body);
 const SaveJobBody& saveJobBody();
 
-// Registers the store services (profile list, PST test open). Without any, the profile list is
-// empty and a PST is accepted when its file starts with the PST signature.
+// Replaces the store services (profile list, PST test open; by default the store session's).
 void setStoreServices(std::shared_ptr<StoreServices> services);
 StoreServices& storeServices();
 

@@ -15,13 +15,21 @@ namespace {
 namespace tags = mapi::tags;
 using mapi::PropType;
 
-// Named properties behind the item's reminder members (MS-OXPROPS, PSETID_Common).
+// Named properties behind the item's reminder members (MS-OXPROPS, PSETID_Common). Built on
+// use: the property set's GUID is a constant of another file, not yet set during static
+// initialisation.
 mapi::NamedProperty common(std::uint32_t id) {
     return {mapi::psets::kCommon, id};
 }
-const mapi::NamedProperty kReminderSet = common(0x8503);        // PidLidReminderSet
-const mapi::NamedProperty kReminderTime = common(0x8502);       // PidLidReminderTime
-const mapi::NamedProperty kReminderSignalTime = common(0x8560); // PidLidReminderSignalTime
+mapi::NamedProperty reminderSet() {
+    return common(0x8503);
+} // PidLidReminderSet
+mapi::NamedProperty reminderTime() {
+    return common(0x8502);
+} // PidLidReminderTime
+mapi::NamedProperty reminderSignalTime() {
+    return common(0x8560);
+} // PidLidReminderSignalTime
 
 // The item's dispatch ids. What each one means in the message:
 enum ItemDispid : std::int32_t {
@@ -337,14 +345,14 @@ Variant MailItem::invoke(std::int32_t dispid, CallKind kind, std::span<const Var
     case kReminderAt:
         if (put) {
             const mapi::FileTime t = fileTimeFromLocalDate(arg(args, 0).toDate());
-            setNamed(kReminderTime, mapi::PropValue::time(t));
-            setNamed(kReminderSignalTime, mapi::PropValue::time(t));
+            setNamed(reminderTime(), mapi::PropValue::time(t));
+            setNamed(reminderSignalTime(), mapi::PropValue::time(t));
             return {};
         }
         break;
     case kReminderOn:
         if (put)
-            return setNamed(kReminderSet, mapi::PropValue::boolean(arg(args, 0).toBool())),
+            return setNamed(reminderSet(), mapi::PropValue::boolean(arg(args, 0).toBool())),
                    Variant{};
         break;
     case kUnread:

@@ -1,6 +1,7 @@
 #include "store/component/store_session.h"
 
 #include <fcntl.h>
+#include <iterator>
 #include <unistd.h>
 
 #include "store/component/session.h"
@@ -67,8 +68,7 @@ std::string containerClassForFolderName(const std::string& name) {
 }
 
 ObjectRef EnsureStoreFolder(const ObjectRef& rootFolder, const std::vector<std::string>& folderPath,
-                            const std::function<bool()>& stop,
-                            const std::function<std::string(const std::string&)>& classFor) {
+                            const std::function<bool()>& stop, const ContainerClassFn& classFor) {
     ObjectRef current = rootFolder;
     bool walked = false;
     for (auto it = folderPath.rbegin(); it != folderPath.rend() && current; ++it) {
@@ -79,7 +79,9 @@ ObjectRef EnsureStoreFolder(const ObjectRef& rootFolder, const std::vector<std::
         const ObjectRef subfolders = current->get(0x12).toObject();
         if (!subfolders)
             return nullptr;
-        const std::string cls = classFor ? classFor(*it) : containerClassForFolderName(*it);
+        const bool innermost = std::next(it) == folderPath.rend();
+        const std::string cls =
+            classFor ? classFor(*it, innermost) : containerClassForFolderName(*it);
         ObjectRef child = subfolders->call(9, {*it}).toObject();
         if (!child)
             child = subfolders->call(4, {*it, cls}).toObject();

@@ -36,12 +36,15 @@ void EndStoreLogon(ObjectRef& session);
 
 // The container class of a folder created for an archive folder of this name.
 std::string containerClassForFolderName(const std::string& name);
+// The container class for a folder about to be created: its name, and whether it is the
+// innermost folder of the path (the one whose items are being saved).
+using ContainerClassFn = std::function<std::string(const std::string& name, bool innermost)>;
 // Walks folderPath (innermost first) from the root down, finding each folder or creating it
-// with `classFor(name)` (by default from its name). Returns the last folder, or nullptr when a
-// step fails or no name was walked. Polls `stop` before each step.
+// with `classFor` (by default from its name). Returns the last folder, or nullptr when a step
+// fails or no name was walked. Polls `stop` before each step.
 ObjectRef EnsureStoreFolder(const ObjectRef& rootFolder, const std::vector<std::string>& folderPath,
                             const std::function<bool()>& stop,
-                            const std::function<std::string(const std::string&)>& classFor = {});
+                            const ContainerClassFn& classFor = {});
 
 enum class PstTestOutcome { None, Opened, WrongPassword, InvalidFile, Unclassified };
 // Opens the PST with the password on a probe session and logs off again. A failure on a browsed
