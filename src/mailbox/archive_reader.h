@@ -3,13 +3,29 @@
 // mapping, deflated members inflated (the last inflated member is kept, so consecutive items of
 // one deflated aggregate document cost one inflation).
 #include <cstdint>
+#include <fstream>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "mailbox/records.h"
+#include "mailbox/zip_walk.h"
 #include "platform/mapped_file.h"
 
 namespace parvelle::mailbox {
+
+// The last deflated member inflated, kept for the next item that lies in it.
+struct InflatedMember {
+    std::int64_t offset = -1;
+    std::string bytes;
+};
+
+// The item's bytes taken from `archive`, or nothing when they lie outside it or cannot be
+// inflated. The view lasts until the next read from `archive` or `cache`.
+std::optional<std::string_view> viewItemBytes(ZipByteSource& archive, const ItemSource& item,
+                                              InflatedMember& cache);
 
 class ArchiveReader {
 public:
@@ -23,8 +39,37 @@ public:
 
 private:
     platform::MappedFile file_;
-    std::int64_t cachedOffset_ = -1;
-    std::string cachedMember_;
+    InflatedMember cache_;
+};
+
+// An archive file read front to back through one reused buffer. The walk and the summaries read
+// headers and documents through it instead of touching the pages of a mapping: a plain read
+// costs one copy per byte, while every first touch of a mapped page costs a page fault, and on
+// virtual machines those faults made a scan several times slower than reading the file.
+// Requests larger than the buffer (large aggregate documents) are served from the mapping: a
+// fault maps several pages of a mapped file at once, whereas a buffer grown for them would fault
+// in every new page on its own.
+class ArchiveWindow final : public ZipByteSource {
+public:
+    static constexpr std::size_t kDefaultWindow = std::size_t{128} << 10;
+
+    // `mapped` is the same file mapped whole; `window` is the size of each read.
+    explicit ArchiveWindow(std::span<const std::uint8_t> mapped,
+                           std::size_t window = kDefaultWindow);
+    // False when the file cannot be opened for reading; the mapping then serves every request.
+    bool open(const std::string& path);
+
+    std::uint64_t size() const override { return mapped_.size(); }
+    const std::uint8_t* view(std::uint64_t pos, std::size_t n) override;
+
+private:
+    std::span<const std::uint8_t> mapped_;
+    std::size_t window_;
+    std::filebuf file_;
+    bool fileOpen_ = false;
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::uint64_t start_ = 0;
+    std::size_t length_ = 0;
 };
 
 } // namespace parvelle::mailbox

@@ -29,6 +29,7 @@ void MailboxConverter::extractEntries(const std::string& archivePath) {
         details->parentKey = node.parentKey;
         details->nodeKind = node.nodeKind;
         details->archivePath = archivePath;
+        details->items.reserve(found->second.size());
         for (const std::size_t index : found->second) {
             if (stopRequested())
                 break;
@@ -37,10 +38,19 @@ void MailboxConverter::extractEntries(const std::string& archivePath) {
             progress();
             if (record.size <= 0)
                 continue;
-            const auto bytes = archive_.read(record);
-            if (!bytes)
-                continue;
-            const std::string kind = summarize(*bytes);
+            std::string kind;
+            if (!summaries_.empty()) {
+                // Made during the walk; none means the item's bytes could not be read.
+                ItemSummary* summary = summaries_.find(index);
+                if (summary == nullptr)
+                    continue;
+                kind = applySummary(std::move(*summary));
+            } else {
+                const auto bytes = archive_.read(record);
+                if (!bytes)
+                    continue;
+                kind = summarize(*bytes);
+            }
 
             RecoveredOlmHeaderData item;
             static_cast<ItemSource&>(item) = record;
@@ -63,6 +73,7 @@ void MailboxConverter::extractEntries(const std::string& archivePath) {
         if (!details->items.empty())
             state_.folderItems.push_back(std::move(details));
     }
+    summaries_ = {};
 }
 
 std::optional<std::string> MailboxConverter::extractItem(const std::string& archivePath,

@@ -1,3 +1,5 @@
+#include "mailbox/item_summary.h"
+
 #include "items/file_names.h"
 #include "mailbox/mailbox_converter.h"
 #include "mailbox/summary_date.h"
@@ -14,17 +16,25 @@ std::string sanitized(const std::string& s) {
 
 // Reads the entries of a list element: Descend, each child named `entry`, Ascend.
 template <typename Visit>
-void forEachEntry(MarkupDocument& doc, std::string_view entry, const JobState& state, Visit visit) {
+void forEachEntry(MarkupDocument& doc, std::string_view entry,
+                  const std::atomic<std::int32_t>& stop, Visit visit) {
     doc.Descend();
-    while (state.stopRequested.load() == 0 && doc.FindChild(entry))
+    while (stop.load(std::memory_order_relaxed) == 0 && doc.FindChild(entry))
         visit();
     doc.Ascend();
 }
 
-void readMail(MarkupDocument& doc, JobState& s) {
-    s.summaryHasAttachments = 0;
+// What a reader writes to, and the stop flag its entry loops watch.
+struct Target {
+    ItemSummary& s;
+    const std::atomic<std::int32_t>& stop;
+};
+
+void readMail(MarkupDocument& doc, Target& t) {
+    ItemSummary& s = t.s;
+    s.hasAttachments = 0;
     if (doc.FindChild("OPFMessageCopyAttachmentList")) {
-        forEachEntry(doc, "messageAttachment", s, [&] {
+        forEachEntry(doc, "messageAttachment", t.stop, [&] {
             std::string name = sanitized(doc.ChildAttribute("OPFAttachmentName"));
             const std::string extension = doc.ChildAttribute("OPFAttachmentContentExtension");
             const bool hasDot = name.find('.') != std::string::npos;
@@ -32,53 +42,52 @@ void readMail(MarkupDocument& doc, JobState& s) {
                 name += "." + extension;
             else if (extension.empty() && !hasDot)
                 name += ".eml";
-            s.summaryAttachments.push_back({name, {}, {}});
-            s.summaryHasAttachments = 1;
+            s.attachments.push_back({name, {}, {}});
+            s.hasAttachments = 1;
         });
     }
     if (doc.FindChild("OPFMessageCopyBCCAddresses"))
-        forEachEntry(doc, "emailAddress", s, [] {});
-    s.summaryCc.clear();
+        forEachEntry(doc, "emailAddress", t.stop, [] {});
+    s.cc.clear();
     if (doc.FindChild("OPFMessageCopyCCAddresses")) {
-        forEachEntry(doc, "emailAddress", s, [&] {
-            if (!s.summaryCc.empty())
-                s.summaryCc += ',';
-            s.summaryCc += doc.ChildAttribute("OPFContactEmailAddressAddress");
+        forEachEntry(doc, "emailAddress", t.stop, [&] {
+            if (!s.cc.empty())
+                s.cc += ',';
+            s.cc += doc.ChildAttribute("OPFContactEmailAddressAddress");
         });
     }
-    s.summaryFrom.clear();
+    s.from.clear();
     if (doc.FindChild("OPFMessageCopyFromAddresses")) {
         doc.Descend();
         if (doc.FindChild("emailAddress")) {
             const std::string address =
                 sanitized(doc.ChildAttribute("OPFContactEmailAddressAddress"));
             const std::string name = sanitized(doc.ChildAttribute("OPFContactEmailAddressName"));
-            s.summaryFrom = address.empty() ? name : address;
+            s.from = address.empty() ? name : address;
         }
         doc.Ascend();
     }
     doc.FindChild("OPFMessageCopyReceivedTime");
     if (doc.FindChild("OPFMessageCopySentTime"))
-        s.summaryDate = summaryDateText(doc.ChildText());
-    s.summarySubject =
-        doc.FindChild("OPFMessageCopySubject") ? sanitized(doc.ChildText()) : "Unknown";
-    s.summaryTo.clear();
+        s.date = summaryDateText(doc.ChildText());
+    s.subject = doc.FindChild("OPFMessageCopySubject") ? sanitized(doc.ChildText()) : "Unknown";
+    s.to.clear();
     if (doc.FindChild("OPFMessageCopyToAddresses")) {
-        forEachEntry(doc, "emailAddress", s, [&] {
+        forEachEntry(doc, "emailAddress", t.stop, [&] {
             const std::string address =
                 sanitized(doc.ChildAttribute("OPFContactEmailAddressAddress"));
             const std::string name = sanitized(doc.ChildAttribute("OPFContactEmailAddressName"));
-            if (!s.summaryTo.empty())
-                s.summaryTo += ',';
-            s.summaryTo += address.empty() ? name : address;
+            if (!s.to.empty())
+                s.to += ',';
+            s.to += address.empty() ? name : address;
         });
     }
 }
 
-void readEmails(MarkupDocument& doc, JobState& s) {
-    while (s.stopRequested.load() == 0 && doc.FindChild("email")) {
+void readEmails(MarkupDocument& doc, Target& t) {
+    while (t.stop.load(std::memory_order_relaxed) == 0 && doc.FindChild("email")) {
         doc.Descend();
-        readMail(doc, s);
+        readMail(doc, t);
         doc.Ascend();
     }
 }
@@ -88,39 +97,43 @@ std::string titleOr(MarkupDocument& doc, std::string_view element, const char* f
     return doc.FindChild(element) ? doc.ChildText() : std::string(fallback);
 }
 
-void readNote(MarkupDocument& doc, JobState& s) {
+void readNote(MarkupDocument& doc, Target& t) {
+    ItemSummary& s = t.s;
     if (doc.FindChild("OPFNoteCopyCreationDate"))
-        s.summaryDate = summaryDateText(doc.ChildText());
+        s.date = summaryDateText(doc.ChildText());
     doc.FindChild("OPFNoteCopyFolderRecordUID");
-    s.summarySubject = titleOr(doc, "OPFNoteCopyTitle", "Unknown");
-    s.log.AppendLogRow("Note", s.summarySubject, "Converted");
+    s.subject = titleOr(doc, "OPFNoteCopyTitle", "Unknown");
+    s.logType = "Note";
 }
 
-void readTask(MarkupDocument& doc, JobState& s) {
+void readTask(MarkupDocument& doc, Target& t) {
+    ItemSummary& s = t.s;
     if (doc.FindChild("OPFTaskCopyModDate"))
-        s.summaryDate = summaryDateText(doc.ChildText());
-    s.summarySubject = titleOr(doc, "OPFTaskCopyName", "Unknown");
-    s.log.AppendLogRow("Task", s.summarySubject, "Converted");
+        s.date = summaryDateText(doc.ChildText());
+    s.subject = titleOr(doc, "OPFTaskCopyName", "Unknown");
+    s.logType = "Task";
 }
 
-void readEvent(MarkupDocument& doc, JobState& s) {
+void readEvent(MarkupDocument& doc, Target& t) {
+    ItemSummary& s = t.s;
     if (doc.FindChild("OPFCalendarEventCopyAttendeeList")) {
-        forEachEntry(doc, "appointmentAttendee", s, [&] {
+        forEachEntry(doc, "appointmentAttendee", t.stop, [&] {
             std::string who = doc.ChildAttribute("OPFCalendarAttendeeAddress");
             if (who.empty())
                 who = doc.ChildAttribute("OPFCalendarAttendeeName");
-            s.summaryTo += who + ",";
+            s.to += who + ",";
         });
     }
     if (doc.FindChild("OPFCalendarEventCopyOrganizer"))
-        s.summaryFrom = doc.ChildText();
+        s.from = doc.ChildText();
     if (doc.FindChild("OPFCalendarEventCopyStartTime"))
-        s.summaryDate = summaryDateText(doc.ChildText());
-    s.summarySubject = titleOr(doc, "OPFCalendarEventCopySummary", "Unknwon");
-    s.log.AppendLogRow("Calendar", s.summarySubject, "Converted");
+        s.date = summaryDateText(doc.ChildText());
+    s.subject = titleOr(doc, "OPFCalendarEventCopySummary", "Unknwon");
+    s.logType = "Calendar";
 }
 
-void readContact(MarkupDocument& doc, JobState& s) {
+void readContact(MarkupDocument& doc, Target& t) {
+    ItemSummary& s = t.s;
     for (const char* list :
          {"OPFContactCopyDefaultEmailAddress", "OPFContactCopyDefaultIMAddress"}) {
         if (doc.FindChild(list)) {
@@ -129,43 +142,35 @@ void readContact(MarkupDocument& doc, JobState& s) {
             doc.Ascend();
         }
     }
-    s.summarySubject = titleOr(doc, "OPFContactCopyDisplayName", "Unknwon");
+    s.subject = titleOr(doc, "OPFContactCopyDisplayName", "Unknwon");
     if (doc.FindChild("OPFContactCopyEmailAddressList"))
-        forEachEntry(doc, "contactEmailAddress", s, [] {});
+        forEachEntry(doc, "contactEmailAddress", t.stop, [] {});
     if (doc.FindChild("OPFContactCopyModDate"))
-        s.summaryDate = summaryDateText(doc.ChildText());
-    s.log.AppendLogRow("Contact", s.summarySubject, "Converted");
+        s.date = summaryDateText(doc.ChildText());
+    s.logType = "Contact";
 }
 
-void readGroup(MarkupDocument& doc, JobState& s) {
-    s.summarySubject = titleOr(doc, "OPFGroupCopyDisplayName", "Unknown");
+void readGroup(MarkupDocument& doc, Target& t) {
+    ItemSummary& s = t.s;
+    s.subject = titleOr(doc, "OPFGroupCopyDisplayName", "Unknown");
     if (doc.FindChild("OPFGroupCopyMemberList"))
-        forEachEntry(doc, "emailAddress", s, [] {});
+        forEachEntry(doc, "emailAddress", t.stop, [] {});
     if (doc.FindChild("OPFGroupCopyModDate"))
-        s.summaryDate = summaryDateText(doc.ChildText());
-    s.log.AppendLogRow("Contact Group", s.summarySubject, "Converted");
+        s.date = summaryDateText(doc.ChildText());
+    s.logType = "Contact Group";
 }
 
 } // namespace
 
-std::string MailboxConverter::summarize(std::string_view documentBytes) {
-    // Every item starts from empty summary fields, so nothing of the previous item shows up in
-    // this one's record.
-    state_.summaryFrom.clear();
-    state_.summaryTo.clear();
-    state_.summaryCc.clear();
-    state_.summaryDate.clear();
-    state_.summarySubject.clear();
-    state_.summaryHasAttachments = 0;
-    state_.summaryAttachments.clear();
-
+ItemSummary summarizeItem(std::string_view documentBytes, const std::atomic<std::int32_t>& stop) {
+    ItemSummary summary;
     MarkupDocument doc;
     if (!doc.LoadBytes(documentBytes) && doc.Text().empty())
-        return {};
+        return summary;
     struct Reader {
         const char* element;
         const char* kind;
-        void (*read)(MarkupDocument&, JobState&);
+        void (*read)(MarkupDocument&, Target&);
     };
     static constexpr Reader kReaders[] = {
         {"emails", "email", readEmails},     {"note", "note", readNote},
@@ -174,12 +179,32 @@ std::string MailboxConverter::summarize(std::string_view documentBytes) {
     };
     for (const Reader& reader : kReaders) {
         if (doc.FindSibling(reader.element)) {
-            MarkupDocument positioned = doc;
-            reader.read(positioned, state_);
-            return reader.kind;
+            Target target{summary, stop};
+            reader.read(doc, target);
+            summary.kind = reader.kind;
+            return summary;
         }
     }
-    return {};
+    return summary;
+}
+
+std::string MailboxConverter::applySummary(ItemSummary&& summary) {
+    // Every item starts from empty summary fields, so nothing of the previous item shows up in
+    // this one's record.
+    state_.summaryFrom = std::move(summary.from);
+    state_.summaryTo = std::move(summary.to);
+    state_.summaryCc = std::move(summary.cc);
+    state_.summaryDate = std::move(summary.date);
+    state_.summarySubject = std::move(summary.subject);
+    state_.summaryHasAttachments = summary.hasAttachments;
+    state_.summaryAttachments = std::move(summary.attachments);
+    if (!summary.logType.empty())
+        state_.log.AppendLogRow(std::string(summary.logType), state_.summarySubject, "Converted");
+    return std::move(summary.kind);
+}
+
+std::string MailboxConverter::summarize(std::string_view documentBytes) {
+    return applySummary(summarizeItem(documentBytes, state_.stopRequested));
 }
 
 } // namespace parvelle::mailbox

@@ -2,6 +2,7 @@
 // The job engine: one instance runs inside each job and turns an archive into the mailbox model
 // (walk, folder tree, aggregate split, item extraction and summaries) and lists folders.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -9,9 +10,11 @@
 #include <vector>
 
 #include "mailbox/archive_reader.h"
+#include "mailbox/item_summary.h"
 #include "mailbox/job_frontend.h"
 #include "mailbox/job_state.h"
 #include "mailbox/records.h"
+#include "mailbox/scan_worker.h"
 
 namespace parvelle::mailbox {
 
@@ -60,6 +63,9 @@ public:
 
 private:
     void makeNode(std::string path);
+    // Moves a summary into the scratch fields of JobState and writes the reader's log row;
+    // returns the item's kind.
+    std::string applySummary(ItemSummary&& summary);
     bool stopRequested() const { return state_.stopRequested.load() != 0; }
     void progress() { ui_.send(Notification::Progress, 0, nullptr); }
 
@@ -72,6 +78,8 @@ private:
     std::unordered_set<std::string> nodeNames_;
     std::unordered_map<std::string, TreeItem> nodeKeys_;
     ArchiveReader archive_;
+    // Summaries made during the walk, by member record index; empty when none were made.
+    SummaryTable summaries_;
     std::string archiveOpenPath_;
     std::string lastError_;
     bool archiveOpened_ = false;

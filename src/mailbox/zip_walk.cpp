@@ -35,7 +35,6 @@ public:
         return static_cast<std::uint64_t>(u32(pos)) |
                (static_cast<std::uint64_t>(u32(pos + 4)) << 32);
     }
-    std::span<const std::uint8_t> bytes() const { return bytes_; }
 
 private:
     std::span<const std::uint8_t> bytes_;
@@ -74,6 +73,11 @@ void applyZip64(const Reader& r, std::uint64_t extra, std::uint16_t extraLen, Zi
     }
 }
 
+// Whether [pos, pos + n) lies inside `total` bytes.
+bool fits(std::uint64_t total, std::uint64_t pos, std::uint64_t n) {
+    return pos <= total && n <= total - pos;
+}
+
 bool plausibleVersion(std::uint8_t version) {
     // Outlook writes 45 (ZIP64); archives re-packed by other tools carry 10 or 20.
     return version == 45 || version == 20 || version == 10;
@@ -81,123 +85,199 @@ bool plausibleVersion(std::uint8_t version) {
 
 } // namespace
 
-std::unordered_map<std::int64_t, ZipCentralEntry>
-readCentralDirectory(std::span<const std::uint8_t> archive) {
-    std::unordered_map<std::int64_t, ZipCentralEntry> entries;
-    const Reader r(archive);
-    if (archive.size() < 22)
+void ZipCentralDirectory::add(std::int64_t headerOffset, const ZipCentralEntry& entry) {
+    entries_.emplace_back(headerOffset, entry);
+}
+
+void ZipCentralDirectory::seal() {
+    const auto byOffset = [](const auto& a, const auto& b) { return a.first < b.first; };
+    // Writers list members in archive order, so sorting is rarely needed.
+    if (!std::is_sorted(entries_.begin(), entries_.end(), byOffset))
+        std::stable_sort(entries_.begin(), entries_.end(), byOffset);
+    const auto sameOffset = [](const auto& a, const auto& b) { return a.first == b.first; };
+    entries_.erase(std::unique(entries_.begin(), entries_.end(), sameOffset), entries_.end());
+    entries_.shrink_to_fit();
+}
+
+const ZipCentralEntry* ZipCentralDirectory::find(std::int64_t headerOffset) const {
+    const auto it = std::lower_bound(
+        entries_.begin(), entries_.end(), headerOffset,
+        [](const auto& entry, std::int64_t offset) { return entry.first < offset; });
+    return it != entries_.end() && it->first == headerOffset ? &it->second : nullptr;
+}
+
+ZipCentralDirectory readCentralDirectory(std::span<const std::uint8_t> archive) {
+    SpanByteSource source(archive);
+    return readCentralDirectory(source);
+}
+
+ZipCentralDirectory readCentralDirectory(ZipByteSource& archive) {
+    ZipCentralDirectory entries;
+    const std::uint64_t total = archive.size();
+    if (total < 22)
         return entries;
     // The end record sits in the last 64 KiB + 22 bytes.
-    const std::uint64_t lowest = archive.size() > 65557 ? archive.size() - 65557 : 0;
+    const std::uint64_t lowest = total > 65557 ? total - 65557 : 0;
+    const std::uint8_t* tailBytes = archive.view(lowest, static_cast<std::size_t>(total - lowest));
+    if (tailBytes == nullptr)
+        return entries;
+    const Reader tail({tailBytes, static_cast<std::size_t>(total - lowest)});
     std::uint64_t eocd = UINT64_MAX;
-    for (std::uint64_t p = archive.size() - 22 + 1; p-- > lowest;) {
-        if (r.u32(p) == kEndSignature) {
+    for (std::uint64_t p = total - 22 + 1; p-- > lowest;) {
+        if (tail.u32(p - lowest) == kEndSignature) {
             eocd = p;
             break;
         }
     }
     if (eocd == UINT64_MAX)
         return entries;
-    std::uint64_t count = r.u16(eocd + 10);
-    std::uint64_t cdSize = r.u32(eocd + 12);
-    std::uint64_t cdOffset = r.u32(eocd + 16);
-    if (eocd >= 20 && r.u32(eocd - 20) == kZip64LocatorSignature) {
-        const std::uint64_t z64 = r.u64(eocd - 20 + 8);
-        if (r.has(z64, 56) && r.u32(z64) == kZip64EndSignature) {
-            count = r.u64(z64 + 32);
-            cdSize = r.u64(z64 + 40);
-            cdOffset = r.u64(z64 + 48);
+    std::uint64_t count = tail.u16(eocd - lowest + 10);
+    std::uint64_t cdSize = tail.u32(eocd - lowest + 12);
+    std::uint64_t cdOffset = tail.u32(eocd - lowest + 16);
+    if (eocd >= 20) {
+        const std::uint8_t* locatorBytes = archive.view(eocd - 20, 20);
+        if (locatorBytes != nullptr &&
+            Reader({locatorBytes, 20}).u32(0) == kZip64LocatorSignature) {
+            const std::uint64_t z64 = Reader({locatorBytes, 20}).u64(8);
+            const std::uint8_t* recordBytes =
+                fits(total, z64, 56) ? archive.view(z64, 56) : nullptr;
+            if (recordBytes != nullptr) {
+                const Reader record({recordBytes, 56});
+                if (record.u32(0) == kZip64EndSignature) {
+                    count = record.u64(32);
+                    cdSize = record.u64(40);
+                    cdOffset = record.u64(48);
+                }
+            }
         }
     }
-    if (!r.has(cdOffset, cdSize))
+    if (!fits(total, cdOffset, cdSize))
         return entries;
     std::uint64_t p = cdOffset;
     const std::uint64_t end = cdOffset + cdSize;
+    entries.reserve(static_cast<std::size_t>(std::min(count, cdSize / 46)));
     for (std::uint64_t i = 0; i < count && p + 46 <= end; ++i) {
-        if (r.u32(p) != kCentralSignature)
+        const std::uint8_t* headerBytes = archive.view(p, 46);
+        if (headerBytes == nullptr)
             break;
-        const std::uint16_t method = r.u16(p + 10);
-        const std::uint32_t crc = r.u32(p + 16);
-        const std::uint32_t packed32 = r.u32(p + 20);
-        const std::uint32_t size32 = r.u32(p + 24);
-        const std::uint16_t nameLen = r.u16(p + 28);
-        const std::uint16_t extraLen = r.u16(p + 30);
-        const std::uint16_t commentLen = r.u16(p + 32);
-        const std::uint32_t offset32 = r.u32(p + 42);
+        const Reader h({headerBytes, 46});
+        if (h.u32(0) != kCentralSignature)
+            break;
+        const std::uint16_t method = h.u16(10);
+        const std::uint32_t crc = h.u32(16);
+        const std::uint32_t packed32 = h.u32(20);
+        const std::uint32_t size32 = h.u32(24);
+        const std::uint16_t nameLen = h.u16(28);
+        const std::uint16_t extraLen = h.u16(30);
+        const std::uint16_t commentLen = h.u16(32);
+        const std::uint32_t offset32 = h.u32(42);
         const std::uint64_t next = p + 46 + nameLen + extraLen + commentLen;
         if (next > end)
             break;
         Zip64Values v{size32, packed32, offset32};
-        applyZip64(r, p + 46 + nameLen, extraLen, v, size32 == kMax32, packed32 == kMax32,
-                   offset32 == kMax32);
-        if (v.headerOffset < archive.size() && v.size <= INT64_MAX && v.packedSize <= INT64_MAX)
-            entries.emplace(static_cast<std::int64_t>(v.headerOffset),
-                            ZipCentralEntry{static_cast<std::int64_t>(v.size),
-                                            static_cast<std::int64_t>(v.packedSize), method, crc});
+        if (extraLen > 0) {
+            const std::uint8_t* extraBytes = archive.view(p + 46 + nameLen, extraLen);
+            if (extraBytes == nullptr)
+                break;
+            applyZip64(Reader({extraBytes, extraLen}), 0, extraLen, v, size32 == kMax32,
+                       packed32 == kMax32, offset32 == kMax32);
+        }
+        if (v.headerOffset < total && v.size <= INT64_MAX && v.packedSize <= INT64_MAX)
+            entries.add(static_cast<std::int64_t>(v.headerOffset),
+                        ZipCentralEntry{static_cast<std::int64_t>(v.size),
+                                        static_cast<std::int64_t>(v.packedSize), method, crc});
         p = next;
     }
+    entries.seal();
     return entries;
 }
 
 void walkZip(std::span<const std::uint8_t> archive, const ZipWalkCallbacks& cb) {
-    const Reader r(archive);
+    SpanByteSource source(archive);
+    walkZip(source, cb);
+}
+
+namespace {
+
+// Position of the next local-header signature at or after `from`, or `total` when there is none.
+// Searched a piece at a time, each piece overlapping the last by three bytes so that a signature
+// across two pieces is found.
+std::uint64_t nextSignature(ZipByteSource& archive, std::uint64_t from) {
+    static constexpr std::uint8_t kSig[] = {'P', 'K', 3, 4};
+    constexpr std::uint64_t kPiece = 1u << 16;
+    const std::uint64_t total = archive.size();
+    while (from + sizeof kSig <= total) {
+        const auto n = static_cast<std::size_t>(std::min(kPiece, total - from));
+        const std::uint8_t* piece = archive.view(from, n);
+        if (piece == nullptr)
+            return total;
+        const std::uint8_t* found = std::search(piece, piece + n, std::begin(kSig), std::end(kSig));
+        if (found != piece + n)
+            return from + static_cast<std::uint64_t>(found - piece);
+        from += n - (sizeof kSig - 1);
+    }
+    return total;
+}
+
+} // namespace
+
+void walkZip(ZipByteSource& archive, const ZipWalkCallbacks& cb) {
     const auto central = readCentralDirectory(archive);
     const std::uint64_t total = archive.size();
     std::uint64_t pos = 0;
-    static constexpr std::uint8_t kSig[] = {'P', 'K', 3, 4};
-
-    auto resync = [&](std::uint64_t from) -> std::uint64_t {
-        if (from >= total)
-            return total;
-        const auto* begin = archive.data() + from;
-        const auto* found =
-            std::search(begin, archive.data() + total, std::begin(kSig), std::end(kSig));
-        return static_cast<std::uint64_t>(found - archive.data());
-    };
 
     while (pos + kLocalHeaderSize <= total) {
         if (cb.stop && cb.stop())
             return;
-        if (r.u32(pos) != kLocalSignature || !plausibleVersion(archive[pos + 4])) {
-            pos = resync(pos + 1);
+        const std::uint8_t* headerBytes = archive.view(pos, kLocalHeaderSize);
+        if (headerBytes == nullptr)
+            return;
+        const Reader h({headerBytes, kLocalHeaderSize});
+        if (h.u32(0) != kLocalSignature || !plausibleVersion(headerBytes[4])) {
+            pos = nextSignature(archive, pos + 1);
             continue;
         }
-        const std::uint16_t flags = r.u16(pos + 6);
-        const std::uint16_t method = r.u16(pos + 8);
-        const std::uint32_t crc = r.u32(pos + 14);
-        const std::uint32_t packed32 = r.u32(pos + 18);
-        const std::uint32_t size32 = r.u32(pos + 22);
-        const std::uint16_t nameLen = r.u16(pos + 26);
-        const std::uint16_t extraLen = r.u16(pos + 28);
+        const std::uint16_t flags = h.u16(6);
+        const std::uint16_t method = h.u16(8);
+        const std::uint32_t crc = h.u32(14);
+        const std::uint32_t packed32 = h.u32(18);
+        const std::uint32_t size32 = h.u32(22);
+        const std::uint16_t nameLen = h.u16(26);
+        const std::uint16_t extraLen = h.u16(28);
         const std::uint64_t dataOffset = pos + kLocalHeaderSize + nameLen + extraLen;
         if (dataOffset > total) {
-            pos = resync(pos + 1);
+            pos = nextSignature(archive, pos + 1);
             continue;
         }
+        const std::size_t nameAndExtra = std::size_t{nameLen} + extraLen;
+        const std::uint8_t* nameBytes =
+            nameAndExtra == 0 ? headerBytes : archive.view(pos + kLocalHeaderSize, nameAndExtra);
+        if (nameBytes == nullptr)
+            return;
         ZipMember m;
         m.headerOffset = static_cast<std::int64_t>(pos);
         m.dataOffset = static_cast<std::int64_t>(dataOffset);
-        m.name = text::sanitizeUtf8(std::string_view(
-            reinterpret_cast<const char*>(archive.data() + pos + kLocalHeaderSize), nameLen));
+        m.name =
+            text::sanitizeUtf8(std::string_view(reinterpret_cast<const char*>(nameBytes), nameLen));
         m.isDirectory = !m.name.empty() && m.name.back() == '/';
 
         Zip64Values v{size32, packed32, 0};
-        applyZip64(r, pos + kLocalHeaderSize + nameLen, extraLen, v, size32 == kMax32,
+        applyZip64(Reader({nameBytes, nameAndExtra}), nameLen, extraLen, v, size32 == kMax32,
                    packed32 == kMax32, false);
         m.method = method;
         m.crc = crc;
         bool sizesKnown = !(flags & 0x0008) || v.packedSize != 0;
-        if (auto it = central.find(m.headerOffset); it != central.end()) {
-            v.size = static_cast<std::uint64_t>(it->second.size);
-            v.packedSize = static_cast<std::uint64_t>(it->second.packedSize);
-            m.method = it->second.method;
-            m.crc = it->second.crc;
+        if (const ZipCentralEntry* entry = central.find(m.headerOffset)) {
+            v.size = static_cast<std::uint64_t>(entry->size);
+            v.packedSize = static_cast<std::uint64_t>(entry->packedSize);
+            m.method = entry->method;
+            m.crc = entry->crc;
             sizesKnown = true;
         }
         if (!sizesKnown || v.packedSize > total - dataOffset || v.size > INT64_MAX) {
             // A member whose data runs past the end (a truncated archive) or whose size cannot
             // be known is not usable; look for the next header inside it.
-            pos = resync(pos + 1);
+            pos = nextSignature(archive, pos + 1);
             continue;
         }
         if (m.method == 0)

@@ -9,7 +9,8 @@
 #include <functional>
 #include <span>
 #include <string>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace parvelle::mailbox {
 
@@ -24,6 +25,29 @@ struct ZipMember {
     bool isDirectory = false; // the name ends in "/"
 };
 
+// Where the walk takes its bytes from: an archive held in memory (or mapped), or a file read a
+// window at a time.
+class ZipByteSource {
+public:
+    virtual ~ZipByteSource() = default;
+    virtual std::uint64_t size() const = 0;
+    // The bytes [pos, pos + n), with pos + n <= size(); valid until the next call. Null when they
+    // cannot be read.
+    virtual const std::uint8_t* view(std::uint64_t pos, std::size_t n) = 0;
+};
+
+class SpanByteSource final : public ZipByteSource {
+public:
+    explicit SpanByteSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    std::uint64_t size() const override { return bytes_.size(); }
+    const std::uint8_t* view(std::uint64_t pos, std::size_t) override {
+        return bytes_.data() + pos;
+    }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+};
+
 struct ZipCentralEntry {
     std::int64_t size = 0;
     std::int64_t packedSize = 0;
@@ -31,10 +55,25 @@ struct ZipCentralEntry {
     std::uint32_t crc = 0;
 };
 
-// Reads the central directory (ZIP64 records included) into header offset -> entry. Returns an
-// empty map when there is none or it is damaged.
-std::unordered_map<std::int64_t, ZipCentralEntry>
-readCentralDirectory(std::span<const std::uint8_t> archive);
+// The central directory's entries by local-header offset; for an offset named twice the first
+// entry counts.
+class ZipCentralDirectory {
+public:
+    void reserve(std::size_t entries) { entries_.reserve(entries); }
+    void add(std::int64_t headerOffset, const ZipCentralEntry& entry);
+    // Orders the entries for find(); called once after the last add().
+    void seal();
+    const ZipCentralEntry* find(std::int64_t headerOffset) const;
+    std::size_t size() const { return entries_.size(); }
+
+private:
+    std::vector<std::pair<std::int64_t, ZipCentralEntry>> entries_;
+};
+
+// Reads the central directory (ZIP64 records included). Empty when there is none or it is
+// damaged.
+ZipCentralDirectory readCentralDirectory(std::span<const std::uint8_t> archive);
+ZipCentralDirectory readCentralDirectory(ZipByteSource& archive);
 
 struct ZipWalkCallbacks {
     // Called for every member in archive order.
@@ -46,6 +85,8 @@ struct ZipWalkCallbacks {
 };
 
 void walkZip(std::span<const std::uint8_t> archive, const ZipWalkCallbacks& callbacks);
+// The same walk over any byte source; the callbacks may read the source themselves.
+void walkZip(ZipByteSource& archive, const ZipWalkCallbacks& callbacks);
 
 // Inflates raw deflate data, producing at most expectedSize bytes. Returns false on corrupt data
 // or when the output would not be exactly expectedSize bytes.

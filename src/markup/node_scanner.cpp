@@ -67,9 +67,13 @@ Node scanStartTag(std::string_view text, std::size_t pos) {
     for (; i < text.size(); ++i) {
         const char c = text[i];
         if (quote != 0) {
-            if (c == quote) {
-                quote = 0;
+            // Quoted values can be long: jump to the closing quote.
+            const std::size_t close = text.find(quote, i);
+            if (close == std::string_view::npos) {
+                break;
             }
+            i = close;
+            quote = 0;
             continue;
         }
         if (c == '>') {

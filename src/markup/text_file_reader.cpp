@@ -65,6 +65,80 @@ bool looksLikeUtf8(std::string_view data) {
     return true;
 }
 
+struct Utf8Check {
+    bool valid = false;
+    std::size_t utf16Units = 0;
+};
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values above
+// U+10FFFF: what converts to itself), and how many UTF-16 units they make.
+Utf8Check checkUtf8(std::string_view s) {
+    Utf8Check check;
+    check.valid = true;
+    std::size_t i = 0;
+    const std::size_t n = s.size();
+    while (i < n) {
+        // Mostly ASCII: eight bytes at a time.
+        if (i + 8 <= n) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, s.data() + i, 8);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                i += 8;
+                check.utf16Units += 8;
+                continue;
+            }
+        }
+        const auto b0 = static_cast<unsigned char>(s[i]);
+        if (b0 < 0x80) {
+            ++i;
+            ++check.utf16Units;
+            continue;
+        }
+        std::size_t need = 0;
+        unsigned char lo = 0x80;
+        unsigned char hi = 0xBF;
+        if (b0 >= 0xC2 && b0 <= 0xDF) {
+            need = 1;
+        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+            need = 2;
+            lo = b0 == 0xE0 ? 0xA0 : 0x80;
+            hi = b0 == 0xED ? 0x9F : 0xBF;
+        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+            need = 3;
+            lo = b0 == 0xF0 ? 0x90 : 0x80;
+            hi = b0 == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            check.valid = false;
+            return check;
+        }
+        if (n - i <= need) {
+            check.valid = false;
+            return check;
+        }
+        for (std::size_t k = 1; k <= need; ++k) {
+            const auto b = static_cast<unsigned char>(s[i + k]);
+            if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) {
+                check.valid = false;
+                return check;
+            }
+        }
+        i += need + 1;
+        check.utf16Units += need == 3 ? 2 : 1;
+    }
+    return check;
+}
+
+// The first bytes of well-formed UTF-8, cut back to a character boundary.
+std::string_view utf8Head(std::string_view s, std::size_t length) {
+    if (length >= s.size()) {
+        return s;
+    }
+    while (length > 0 && (static_cast<unsigned char>(s[length]) & 0xC0) == 0x80) {
+        --length;
+    }
+    return s.substr(0, length);
+}
+
 // A declaration of UTF-16 or UTF-32 that we could read as 8-bit text is wrong about the bytes.
 bool isWideCodePage(int codePage) {
     return codePage == codepage::kUtf16Le || codePage == codepage::kUtf16Be ||
@@ -222,13 +296,21 @@ DecodedText decodeDocumentBytes(std::string_view bytes) {
             break;
         }
     }
+    // Item documents are nearly always well-formed UTF-8, which converts to itself: then the
+    // start is searched for a declaration in place, and the text is a plain copy.
+    Utf8Check utf8;
     if (skip == 0) {
         if (const std::string_view wide = unsignedUtf16(bytes); !wide.empty()) {
             encoding = wide;
             unit = 2;
         } else {
-            encoding =
-                declaredEncoding(codepage::toUtf8(bytes.substr(0, kSniffLength), codepage::kUtf8));
+            utf8 = checkUtf8(bytes);
+            // Cutting the start at a character boundary instead of converting the cut character
+            // finds the same declaration: a construct that runs into the cut is unterminated
+            // either way, and text is not looked at.
+            encoding = utf8.valid ? declaredEncoding(utf8Head(bytes, kSniffLength))
+                                  : declaredEncoding(codepage::toUtf8(bytes.substr(0, kSniffLength),
+                                                                      codepage::kUtf8));
             if (isWideCodePage(encodingCodePage(encoding))) {
                 encoding.clear();
             }
@@ -245,7 +327,8 @@ DecodedText decodeDocumentBytes(std::string_view bytes) {
     const std::string length = std::to_string(data.size() / unit);
     ParseReport::Entry readEntry = report.add("read", {{"encoding", encoding}, {"length", length}});
     std::string withoutZeros;
-    if (hasZeroUnit(data, unit)) {
+    const bool zerosRemoved = hasZeroUnit(data, unit);
+    if (zerosRemoved) {
         withoutZeros.assign(data);
         const std::size_t removed = removeZeroUnits(withoutZeros, unit);
         report.add("nulls_removed", {{"count", std::to_string(removed)}});
@@ -269,6 +352,13 @@ DecodedText decodeDocumentBytes(std::string_view bytes) {
         report.add("utf8_detection");
     }
     const int codePage = encodingCodePage(encoding);
+    if (utf8.valid && !zerosRemoved && codePage == codepage::kUtf8) {
+        out.text.assign(data);
+        report.add("converted_to",
+                   {{"encoding", "UTF-16"}, {"length", std::to_string(utf8.utf16Units)}});
+        out.report = report.take();
+        return out;
+    }
     out.text = codepage::toUtf8(data, codePage < 0 ? codepage::kAnsi : codePage);
     report.add("converted_to",
                {{"encoding", "UTF-16"}, {"length", std::to_string(utf16Units(out.text))}});

@@ -118,6 +118,70 @@ TEST(ZipWalk, TruncatedMemberIsDroppedAndCorruptDeflateIsUnreadable) {
     EXPECT_FALSE(inflateRaw({}, 1, out));
 }
 
+// The walk reads the archive through small windows of the file; whatever the window size, it
+// must find the members and bytes the walk over the whole mapping finds.
+TEST(ZipWalk, WalkingThroughFileWindowsFindsWhatTheMappedWalkFinds) {
+    parvelle::testing::TempDir dir;
+    const auto withDirectory = dir / "d.olm";
+    const auto damaged = dir / "e.olm";
+    MemberOptions deflate;
+    deflate.compression = Compression::Deflated;
+    {
+        ZipWriter w(withDirectory);
+        w.addDirectory("Accounts/a/");
+        for (int i = 0; i < 12; ++i)
+            w.addFile("Accounts/a/m" + std::to_string(i) + ".xml",
+                      std::string(static_cast<std::size_t>(i * 37), 'a' + i),
+                      i % 3 == 0 ? deflate : MemberOptions{});
+        ASSERT_TRUE(w.finish());
+    }
+    {
+        ZipWriter w(damaged);
+        w.addFile("x/first.xml", "1");
+        for (int i = 0; i < 6; ++i) {
+            static constexpr char kGarbage[] = "junk PK\x03 PK PK\x01\x02 junk";
+            w.writeRaw(std::string_view(kGarbage, sizeof kGarbage - 1));
+            w.addFile("x/n" + std::to_string(i) + ".xml",
+                      std::string(static_cast<std::size_t>(i * 11), 'z'));
+        }
+        ASSERT_TRUE(w.closeWithoutCentralDirectory());
+    }
+    for (const auto& path : {withDirectory, damaged}) {
+        const auto expected = walk(path);
+        ASSERT_FALSE(expected.empty());
+        platform::MappedFile file;
+        ASSERT_TRUE(file.open(path.string()));
+        for (const std::size_t window : {1, 5, 31, 64, 200, 1 << 17}) {
+            SCOPED_TRACE(path.filename().string() + " window " + std::to_string(window));
+            ArchiveWindow source(file.bytes(), window);
+            ASSERT_TRUE(source.open(path.string()));
+            std::vector<ZipMember> members;
+            ZipWalkCallbacks cb;
+            InflatedMember inflated;
+            std::vector<std::string> bytes;
+            cb.member = [&](const ZipMember& m) {
+                members.push_back(m);
+                ItemSource item{
+                    m.dataOffset,          m.size, m.method, m.method ? m.packedSize : 0,
+                    m.method ? m.size : 0, 0};
+                bytes.push_back(
+                    std::string(viewItemBytes(source, item, inflated).value_or("<unreadable>")));
+            };
+            walkZip(source, cb);
+            ASSERT_EQ(members.size(), expected.size());
+            for (std::size_t i = 0; i < members.size(); ++i) {
+                EXPECT_EQ(members[i].name, expected[i].name);
+                EXPECT_EQ(members[i].headerOffset, expected[i].headerOffset);
+                EXPECT_EQ(members[i].dataOffset, expected[i].dataOffset);
+                EXPECT_EQ(members[i].size, expected[i].size);
+                EXPECT_EQ(members[i].packedSize, expected[i].packedSize);
+                EXPECT_EQ(members[i].method, expected[i].method);
+                EXPECT_EQ(bytes[i], readItem(path, expected[i]));
+            }
+        }
+    }
+}
+
 TEST(ZipWalk, NotAnArchiveYieldsNoMembers) {
     parvelle::testing::TempDir dir;
     const auto path = dir / "plain.txt";

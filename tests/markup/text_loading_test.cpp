@@ -31,7 +31,16 @@ struct LoadCase {
     std::string loadReport;
 };
 
+std::string repeated(std::string_view s, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) {
+        out += s;
+    }
+    return out;
+}
+
 std::vector<LoadCase> loadCases() {
+    const std::string declared1252 = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>";
     return {
         {"utf8 signature", "\xEF\xBB\xBF<a>\xC3\xA9</a>", "<a>\xC3\xA9</a>", kFileUtf8Signature,
          "<bom/><read encoding=\"UTF-8\" length=\"9\"/>"
@@ -96,6 +105,21 @@ std::vector<LoadCase> loadCases() {
         {"truncated utf8 at the end", "<a/>\xE2\x82", "<a/>\xEF\xBF\xBD", 0,
          "<read encoding=\"UTF-8\" length=\"6\"/><converted_to encoding=\"UTF-16\" length=\"5\"/>"},
         {"empty", "", "", 0, ""},
+        {"utf8 with astral and CJK characters", "<a>\xE4\xBD\xA0\xF0\x9F\x98\x80</a>",
+         "<a>\xE4\xBD\xA0\xF0\x9F\x98\x80</a>", 0,
+         "<read encoding=\"UTF-8\" length=\"14\"/><converted_to encoding=\"UTF-16\" "
+         "length=\"10\"/>"},
+        // Well-formed UTF-8 whose declaration still decides, with a character cut by the end of
+        // the first kilobyte that is searched for the declaration.
+        {"declaration before a character cut by the search limit",
+         declared1252 + "<a>x" + repeated("\xC3\xA9", 500) + "</a>",
+         declared1252 + "<a>x" + repeated("\xC3\x83\xC2\xA9", 500) + "</a>", 0,
+         "<read encoding=\"windows-1252\" length=\"1053\"/>"
+         "<converted_to encoding=\"UTF-16\" length=\"1053\"/>"},
+        {"invalid utf8 after the first kilobyte", "<a>" + std::string(1100, 'x') + "\xE9</a>",
+         "<a>" + std::string(1100, 'x') + "\xEF\xBF\xBD</a>", 0,
+         "<read encoding=\"UTF-8\" length=\"1108\"/>"
+         "<converted_to encoding=\"UTF-16\" length=\"1108\"/>"},
     };
 }
 
