@@ -14,7 +14,7 @@ PACKAGES=(
     qt6-base-dev qt6-svg-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # third-party readers the tests use as oracles
-    pst-utils pff-tools libemail-outlook-message-perl python3 python3-olefile poppler-utils bc unzip
+    pst-utils pff-tools libemail-outlook-message-perl python3 python3-olefile poppler-utils unrtf bc unzip
     fonts-liberation2 fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji
 )
 
