@@ -5,6 +5,7 @@
 #include "store/mapi/tags.h"
 #include "store/pst/pst_store.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -56,7 +57,14 @@ int main(int argc, char** argv) {
         m.props.setString(mapi::tags::kSubject, "Benchmark message " + std::to_string(i));
         m.props.setString(mapi::tags::kBody, "A short body for message " + std::to_string(i));
         m.recipients.push_back(mapi::Recipient::make("Bench", "bench@example.org", 1));
-        m.attachments.push_back(mapi::Attachment::byValue("data.bin", content));
+        // Contents are read when the store asks, as the converter's attachments are.
+        mapi::AttachmentContent lazy;
+        lazy.size = content.size();
+        lazy.read = [&content](std::uint64_t offset, std::span<std::uint8_t> out) {
+            std::copy_n(content.begin() + static_cast<long>(offset), out.size(), out.begin());
+            return true;
+        };
+        m.attachments.push_back(mapi::Attachment::byValue("data.bin", std::move(lazy)));
         if (!store->addMessage(*folder, std::move(m), error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return 1;

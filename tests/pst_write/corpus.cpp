@@ -1,6 +1,7 @@
 #include "corpus.h"
 
 #include "store/mapi/derived_properties.h"
+#include "store/mapi/entry_id.h"
 #include "store/mapi/tags.h"
 
 namespace parvelle::pst::test {
@@ -115,13 +116,25 @@ std::vector<CorpusFolder> richCorpus() {
         mapi::Message c = item("IPM.Contact", "Zoë Müller");
         c.props.setString(mapi::makeTag(0x3A06, mapi::PropType::Unicode), "Zoë");    // given name
         c.props.setString(mapi::makeTag(0x3A11, mapi::PropType::Unicode), "Müller"); // surname
+        c.props.setString(mapi::makeTag(0x3A08, mapi::PropType::Unicode),
+                          "+49 30 1234"); // business
+        c.props.setString(mapi::makeTag(0x3A1C, mapi::PropType::Unicode), "+49 170 5678"); // mobile
+        c.props.setTime(mapi::makeTag(0x3A42, mapi::PropType::SysTime),
+                        mapi::FileTime::fromUnixSeconds(631152000)); // birthday
         c.props.setNamed({mapi::psets::kAddress, 0x8083u}, PropValue::unicode("zoe@example.org"));
+        c.props.setNamed({mapi::psets::kAddress, 0x8080u},
+                         PropValue::unicode("Zoë Müller (zoe@example.org)"));
+        c.props.setNamed({mapi::psets::kAddress, 0x8082u}, PropValue::unicode("SMTP"));
         c.props.setNamed({mapi::psets::kAddress, 0x8005u}, PropValue::unicode("Müller, Zoë"));
+        c.props.setNamed({mapi::psets::kAddress, 0x8028u}, PropValue::multiLong({0}));
         contacts.messages.push_back(std::move(c));
         mapi::Message dl = item("IPM.DistList", "Team list");
+        const std::vector<mapi::Binary> members{
+            mapi::oneOffEntryId("Ann Åberg", "SMTP", "ann@example.org"),
+            mapi::oneOffEntryId("Bob Brown", "SMTP", "bob@example.org")};
         dl.props.setNamed({mapi::psets::kAddress, 0x8053u}, PropValue::unicode("Team list"));
-        dl.props.setNamed({mapi::psets::kAddress, 0x8055u},
-                          PropValue::multiBinary({mapi::Binary{1, 2, 3}, mapi::Binary{4, 5}}));
+        dl.props.setNamed({mapi::psets::kAddress, 0x8054u}, PropValue::multiBinary(members));
+        dl.props.setNamed({mapi::psets::kAddress, 0x8055u}, PropValue::multiBinary(members));
         contacts.messages.push_back(std::move(dl));
     }
     corpus.push_back(std::move(contacts));
@@ -135,6 +148,10 @@ std::vector<CorpusFolder> richCorpus() {
                          PropValue::time(mapi::FileTime::fromUnixSeconds(1700007200)));
         a.props.setNamed({mapi::psets::kAppointment, 0x8208u}, PropValue::unicode("Room 4 – Süd"));
         a.props.setNamed({mapi::psets::kAppointment, 0x8205u}, PropValue::i4(2));
+        a.props.setNamed({mapi::psets::kAppointment, 0x8213u}, PropValue::i4(60)); // duration
+        a.props.setNamed({mapi::psets::kAppointment, 0x8215u}, PropValue::boolean(false));
+        a.props.setNamed({mapi::psets::kCommon, 0x8503u}, PropValue::boolean(true)); // reminder
+        a.props.setNamed({mapi::psets::kCommon, 0x8501u}, PropValue::i4(15));
         calendar.messages.push_back(std::move(a));
     }
     corpus.push_back(std::move(calendar));
@@ -145,6 +162,10 @@ std::vector<CorpusFolder> richCorpus() {
         t.props.setNamed({mapi::psets::kTask, 0x8101u}, PropValue::i4(1));
         t.props.setNamed({mapi::psets::kTask, 0x8102u}, PropValue::real(0.5));
         t.props.setNamed({mapi::psets::kTask, 0x811Cu}, PropValue::boolean(false));
+        t.props.setNamed({mapi::psets::kTask, 0x8104u},
+                         PropValue::time(mapi::FileTime::fromUnixSeconds(1700006400)));
+        t.props.setNamed({mapi::psets::kTask, 0x8105u},
+                         PropValue::time(mapi::FileTime::fromUnixSeconds(1700611200)));
         tasks.messages.push_back(std::move(t));
     }
     corpus.push_back(std::move(tasks));
@@ -153,7 +174,9 @@ std::vector<CorpusFolder> richCorpus() {
     {
         mapi::Message n = item("IPM.StickyNote", "Buy milk");
         n.props.setString(tags::kBody, "Buy milk\r\nand bread");
-        n.props.setNamed({mapi::psets::kNote, 0x8B00u}, PropValue::i4(3));
+        n.props.setNamed({mapi::psets::kNote, 0x8B00u}, PropValue::i4(3)); // yellow
+        n.props.setNamed({mapi::psets::kNote, 0x8B02u}, PropValue::i4(200));
+        n.props.setNamed({mapi::psets::kNote, 0x8B03u}, PropValue::i4(166));
         notes.messages.push_back(std::move(n));
     }
     corpus.push_back(std::move(notes));
@@ -178,6 +201,16 @@ std::vector<CorpusFolder> deepTree(int depth) {
         corpus.push_back({path, "IPF.Note", {}});
     }
     corpus.back().messages.push_back(simpleMail("At the bottom", "deep"));
+    return corpus;
+}
+
+std::vector<CorpusFolder> manySubfolders(const std::string& parent, int count) {
+    std::vector<CorpusFolder> corpus{{parent, "IPF.Note", {}}};
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "Subfolder " + std::to_string(i);
+        corpus.push_back(
+            {parent + "/" + name, "IPF.Note", {simpleMail("In " + name, "Filed in " + name)}});
+    }
     return corpus;
 }
 

@@ -23,6 +23,8 @@ std::vector<CorpusFolder> richCorpus();
 std::vector<CorpusFolder> manyMessages(const std::string& folder, int count);
 // A chain of folders `depth` deep, one mail at the bottom.
 std::vector<CorpusFolder> deepTree(int depth);
+// `count` sibling folders under `parent`, one mail in each.
+std::vector<CorpusFolder> manySubfolders(const std::string& parent, int count);
 
 // Creates the folders (reusing existing ones by name) and adds the messages.
 bool writeCorpus(PstStore& store, const std::vector<CorpusFolder>& corpus, std::string& error);

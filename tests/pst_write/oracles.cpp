@@ -544,8 +544,11 @@ OracleResult readWithReadpst(const std::string& pst, const std::string& workDir)
     fs::remove_all(target);
     fs::create_directories(target);
     std::string log;
-    if (runCommand("readpst -S -D -q -o " + shellQuote(target.string()) + " " + shellQuote(pst) +
-                       " 2>&1",
+    // -j 0: readpst's parallel mode forks a process per folder, and each child's fclose() of the
+    // inherited stream moves the file offset the parent's lseek()+read() pairs share, so a big
+    // folder next to subfolders loses a few items at random (seen with libpst 0.6.76).
+    if (runCommand("readpst -j 0 -S -D -q -o " + shellQuote(target.string()) + " " +
+                       shellQuote(pst) + " 2>&1",
                    &log) != 0) {
         r.error = "readpst failed: " + log;
         return r;
@@ -600,6 +603,124 @@ OracleResult readWithReadpst(const std::string& pst, const std::string& workDir)
     };
     walk(walk, top, "");
     r.store = std::move(store);
+    return r;
+}
+
+namespace {
+
+std::string percentDecode(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size()) {
+            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+// A path below the top of the folder tree: the first component (the top's own name) dropped.
+std::string belowTop(const std::string& path) {
+    const std::size_t slash = path.find('/');
+    return slash == std::string::npos ? std::string() : path.substr(slash + 1);
+}
+
+// The properties of one ItemValues.txt: "Entry type" (property id) and "Value type", then an
+// optional hex dump ("0x00000000: 49 00 50 00 ...  I.P.") of the value.
+std::map<std::uint32_t, std::vector<std::uint8_t>> parseItemValues(const std::string& text) {
+    std::map<std::uint32_t, std::vector<std::uint8_t>> out;
+    std::istringstream in(text);
+    std::string line;
+    std::uint32_t id = 0;
+    std::vector<std::uint8_t>* current = nullptr;
+    while (std::getline(in, line)) {
+        if (line.rfind("Entry type:", 0) == 0) {
+            id = static_cast<std::uint32_t>(
+                std::stoul(fieldValues(line, "Entry type")[0], nullptr, 16));
+            current = nullptr;
+        } else if (line.rfind("Value type:", 0) == 0) {
+            const auto type = std::stoul(fieldValues(line, "Value type")[0], nullptr, 16);
+            current = &out[(id << 16) | static_cast<std::uint32_t>(type)];
+        } else if (current && line.rfind("0x", 0) == 0 && line.size() > 12 && line[10] == ':') {
+            // Sixteen "xx " columns from offset 12, with one extra space after the eighth.
+            for (std::size_t k = 0; k < 16; ++k) {
+                const std::size_t at = 12 + 3 * k + (k >= 8 ? 1 : 0);
+                if (at + 2 > line.size() || line[at] == ' ')
+                    break;
+                current->push_back(
+                    static_cast<std::uint8_t>(std::stoi(line.substr(at, 2), nullptr, 16)));
+            }
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+FieldsResult readFieldsWithPstExtractor(const std::string& pst) {
+    FieldsResult r;
+    const std::string modules = std::string(PARVELLE_ORACLES_DIR) + "/node_modules";
+    if (!haveCommand("node") || !fs::exists(modules + "/pst-extractor")) {
+        r.skipped = true;
+        return r;
+    }
+    std::string out;
+    const std::string script = std::string(PARVELLE_SOURCE_DIR) + "/tests/pst_write/pstx_fields.js";
+    if (runCommand("NODE_PATH=" + shellQuote(modules) + " node " + shellQuote(script) + " " +
+                       shellQuote(pst) + " 2>/dev/null",
+                   &out) != 0) {
+        r.error = "pst-extractor failed on " + pst;
+        return r;
+    }
+    SeenFields fields;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> cells;
+        std::size_t at = 0;
+        for (std::size_t tab; (tab = line.find('\t', at)) != std::string::npos; at = tab + 1)
+            cells.push_back(line.substr(at, tab - at));
+        cells.push_back(line.substr(at));
+        if (cells.size() == 4)
+            fields[belowTop(percentDecode(cells[0]))][percentDecode(cells[1])][cells[2]] =
+                percentDecode(cells[3]);
+    }
+    r.fields = std::move(fields);
+    return r;
+}
+
+ValuesResult readItemValuesWithPffexport(const std::string& pst, const std::string& workDir) {
+    ValuesResult r;
+    if (!haveCommand("pffexport")) {
+        r.skipped = true;
+        return r;
+    }
+    const std::string target = workDir + "/pffvalues";
+    fs::remove_all(target + ".export");
+    std::string log;
+    if (runCommand("pffexport -q -d -m items -t " + shellQuote(target) + " " + shellQuote(pst) +
+                       " 2>&1",
+                   &log) != 0) {
+        r.error = "pffexport failed: " + log;
+        return r;
+    }
+    SeenValues values;
+    for (const auto& e : fs::recursive_directory_iterator(target + ".export")) {
+        if (e.path().filename() != "ItemValues.txt")
+            continue;
+        // <target>.export/<top>/<folders...>/<Item00001>/ItemValues.txt
+        const std::string relative =
+            fs::relative(e.path().parent_path().parent_path(), target + ".export").string();
+        auto props = parseItemValues(readFile(e.path()));
+        const auto subject = props.find(0x0037001F);
+        if (subject == props.end())
+            continue;
+        const std::string text(subject->second.begin(), subject->second.end());
+        values[belowTop(relative)][text::utf16leToUtf8(text)] = std::move(props);
+    }
+    r.values = std::move(values);
     return r;
 }
 

@@ -42,6 +42,28 @@ OracleResult readWithPstExtractor(const std::string& pst);
 OracleResult readWithPffexport(const std::string& pst, const std::string& workDir);
 OracleResult readWithReadpst(const std::string& pst, const std::string& workDir);
 
+// What pst-extractor's typed getters return for contacts, appointments, tasks, notes and
+// distribution lists (pstx_fields.js): folder path -> subject -> field -> value as text.
+using SeenFields = std::map<std::string, std::map<std::string, std::map<std::string, std::string>>>;
+struct FieldsResult {
+    std::optional<SeenFields> fields;
+    std::string error;
+    bool skipped = false;
+};
+FieldsResult readFieldsWithPstExtractor(const std::string& pst);
+
+// Every property of every item as pffexport dumps it (-d, ItemValues.txt): folder path ->
+// subject -> property tag -> value bytes as stored.
+using SeenValues =
+    std::map<std::string,
+             std::map<std::string, std::map<std::uint32_t, std::vector<std::uint8_t>>>>;
+struct ValuesResult {
+    std::optional<SeenValues> values;
+    std::string error;
+    bool skipped = false;
+};
+ValuesResult readItemValuesWithPffexport(const std::string& pst, const std::string& workDir);
+
 // The consistency checker's report; empty when the file is clean.
 std::string checkerViolations(const std::string& pst);
 

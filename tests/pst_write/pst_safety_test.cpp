@@ -196,6 +196,31 @@ TEST_F(PstSafety, AttachmentOfFourGigabytesIsAnErrorNotATruncation) {
     EXPECT_EQ(checkerViolations(path_), "");
 }
 
+// An attachment whose source fails part-way (a file that vanished, a damaged archive member)
+// fails that one message; what was already written of it is dropped, not left in the file.
+TEST_F(PstSafety, AttachmentThatCannotBeReadLeavesNothingBehind) {
+    std::string error;
+    auto store = PstStore::create(path_, {}, error);
+    ASSERT_TRUE(store) << error;
+    auto inbox = store->addFolder(store->rootFolder(), "Inbox", "IPF.Note", error);
+    ASSERT_TRUE(inbox);
+    mapi::Message m = simpleMail("Unreadable", "x");
+    m.attachments.push_back(mapi::Attachment::byValue("fine.bin", mapi::Binary(20000, 7)));
+    mapi::AttachmentContent failing;
+    failing.size = 50000;
+    failing.read = [](std::uint64_t offset, std::span<std::uint8_t> out) {
+        std::fill(out.begin(), out.end(), std::uint8_t{1});
+        return offset < 20000; // the third block cannot be read
+    };
+    m.attachments.push_back(mapi::Attachment::byValue("broken.bin", failing));
+    EXPECT_FALSE(store->addMessage(*inbox, m, error));
+    EXPECT_NE(error.find("broken.bin"), std::string::npos) << error;
+    ASSERT_TRUE(store->addMessage(*inbox, simpleMail("Fine", "y"), error)) << error;
+    ASSERT_TRUE(store->close(error)) << error;
+    EXPECT_EQ(messagesIn(path_, "Inbox"), 1u);
+    EXPECT_EQ(checkerViolations(path_), "");
+}
+
 TEST_F(PstSafety, PasswordIsStoredAsOutlookStoresIt) {
     EXPECT_EQ(PstStore::passwordCrcOf("test"), 0xF93BA110u); // the value in Outlook's own file
     std::string error;

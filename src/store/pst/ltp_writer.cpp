@@ -34,17 +34,18 @@ std::uint8_t fillLevel(std::size_t freeBytes) {
     return 15;
 }
 
+// Appending grows a buffer once per value rather than once per byte.
 void appendLe16(Bytes& out, std::uint16_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
+    out.resize(out.size() + 2);
+    storeLe16(out.data() + out.size() - 2, v);
 }
 void appendLe32(Bytes& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    out.resize(out.size() + 4);
+    storeLe32(out.data() + out.size() - 4, v);
 }
 void appendLe64(Bytes& out, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    out.resize(out.size() + 8);
+    storeLe64(out.data() + out.size() - 8, v);
 }
 void appendText(Bytes& out, const std::string& s, bool unicode) {
     if (unicode) {
@@ -84,57 +85,64 @@ bool fitsInline(std::uint16_t type) {
     }
 }
 
+// A table cell holding an HNID to the value rather than the value itself.
+bool isVariableCell(std::uint16_t type) {
+    return tableCellSize(type) == 4 && !fitsInline(type);
+}
+
 } // namespace
 
 std::uint32_t HeapBuilder::allocate(std::span<const std::uint8_t> item) {
     const std::size_t size = std::min(item.size(), kMaxHeapAllocation);
-    auto fits = [&](const Block& b, std::size_t index) {
-        return b.items.size() < kMaxItemsPerBlock &&
-               heapHeaderSize(index) + b.itemBytes + size + 1 + pageMapSize(b.items.size() + 1) <=
-                   kMaxBlockData;
+    auto fits = [&](const Block& b) {
+        return b.starts.size() < kMaxItemsPerBlock &&
+               b.bytes.size() + size + 1 + pageMapSize(b.starts.size() + 1) <= kMaxBlockData;
     };
-    if (blocks_.empty() || !fits(blocks_.back(), blocks_.size() - 1))
+    if (blocks_.empty() || !fits(blocks_.back())) {
         blocks_.emplace_back();
+        // A heap that needs a second block fills the first; later blocks are sized for it.
+        if (blocks_.size() > 1)
+            blocks_.back().bytes.reserve(kMaxBlockData);
+        blocks_.back().bytes.assign(heapHeaderSize(blocks_.size() - 1), 0);
+    }
     Block& b = blocks_.back();
-    b.items.emplace_back(item.begin(), item.begin() + static_cast<long>(size));
-    b.itemBytes += size;
+    b.starts.push_back(static_cast<std::uint16_t>(b.bytes.size()));
+    b.bytes.insert(b.bytes.end(), item.begin(), item.begin() + static_cast<long>(size));
     return makeHid(static_cast<std::uint32_t>(blocks_.size() - 1),
-                   static_cast<std::uint32_t>(b.items.size()));
+                   static_cast<std::uint32_t>(b.starts.size()));
 }
 
 void HeapBuilder::replace(std::uint32_t hid, std::span<const std::uint8_t> item) {
-    Bytes& target = blocks_.at(hidBlockIndex(hid)).items.at(hidIndex(hid) - 1);
-    std::copy_n(item.begin(), std::min(item.size(), target.size()), target.begin());
+    Block& b = blocks_.at(hidBlockIndex(hid));
+    const std::size_t index = hidIndex(hid) - 1;
+    const std::size_t start = b.starts.at(index);
+    const std::size_t end = index + 1 < b.starts.size() ? b.starts[index + 1] : b.bytes.size();
+    std::copy_n(item.begin(), std::min(item.size(), end - start),
+                b.bytes.begin() + static_cast<long>(start));
 }
 
-std::vector<Bytes> HeapBuilder::finish() const {
-    std::vector<Block> blocks = blocks_;
-    if (blocks.empty())
-        blocks.emplace_back();
+std::vector<Bytes> HeapBuilder::finish() {
+    if (blocks_.empty()) {
+        blocks_.emplace_back();
+        blocks_.back().bytes.assign(kHnHeaderSize, 0);
+    }
     std::vector<Bytes> out;
     std::vector<std::uint8_t> levels;
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        const Block& b = blocks[i];
-        const std::size_t header = heapHeaderSize(i);
-        const std::size_t dataEnd = header + b.itemBytes;
+    for (Block& b : blocks_) {
+        Bytes block = std::move(b.bytes);
+        const std::size_t dataEnd = block.size();
         const std::size_t mapOffset = (dataEnd + 1) & ~std::size_t{1};
-        levels.push_back(fillLevel(kMaxBlockData - mapOffset - pageMapSize(b.items.size())));
-        Bytes block(mapOffset, 0);
+        levels.push_back(fillLevel(kMaxBlockData - mapOffset - pageMapSize(b.starts.size())));
+        block.resize(mapOffset, 0);
         storeLe16(block.data(), static_cast<std::uint16_t>(mapOffset));
-        std::size_t at = header;
-        std::vector<std::uint16_t> starts;
-        for (const Bytes& item : b.items) {
-            starts.push_back(static_cast<std::uint16_t>(at));
-            std::copy(item.begin(), item.end(), block.begin() + static_cast<long>(at));
-            at += item.size();
-        }
-        starts.push_back(static_cast<std::uint16_t>(at));
-        appendLe16(block, static_cast<std::uint16_t>(b.items.size()));
+        appendLe16(block, static_cast<std::uint16_t>(b.starts.size()));
         appendLe16(block, 0);
-        for (std::uint16_t s : starts)
-            appendLe16(block, s);
+        for (std::uint16_t start : b.starts)
+            appendLe16(block, start);
+        appendLe16(block, static_cast<std::uint16_t>(dataEnd));
         out.push_back(std::move(block));
     }
+    blocks_.clear();
     // Headers: the first block's HNHDR covers blocks 0-7, each bitmap header the next 128.
     auto packLevels = [&](std::uint8_t* dst, std::size_t first, std::size_t count) {
         for (std::size_t k = 0; k < count && first + k < levels.size(); ++k)
@@ -377,26 +385,55 @@ TableBuilder::TableBuilder(std::vector<std::uint32_t> tags) {
     columns_ = std::move(cols);
 }
 
-void TableBuilder::setRow(std::uint32_t rowId,
-                          const std::map<std::uint32_t, mapi::PropValue>& values) {
-    Row row{rowId, std::vector<std::optional<Bytes>>(columns_.size())};
+void TableBuilder::setCell(Row& row, std::size_t column,
+                           std::span<const std::uint8_t> value) const {
+    const Column& col = columns_[column];
+    if (isVariableCell(static_cast<std::uint16_t>(col.tag))) {
+        appendLe16(row.variable, static_cast<std::uint16_t>(column));
+        appendLe32(row.variable, static_cast<std::uint32_t>(value.size()));
+        row.variable.insert(row.variable.end(), value.begin(), value.end());
+    } else {
+        std::copy_n(value.begin(), std::min<std::size_t>(value.size(), col.size),
+                    &row.fixed[col.offset]);
+    }
+    row.fixed[end1_ + col.bit / 8] |= static_cast<std::uint8_t>(0x80 >> (col.bit % 8));
+}
+
+template <class Values, class Encode>
+void TableBuilder::buildRow(std::uint32_t rowId, const Values& values, Encode&& encode) {
+    Row row{rowId, Bytes(rowSize_, 0), {}};
     for (std::size_t c = 0; c < columns_.size(); ++c) {
         const std::uint32_t tag = columns_[c].tag;
         if (tag == kTagRowId) {
-            Bytes b;
-            appendLe32(b, rowId);
-            row.cells[c] = std::move(b);
-            continue;
+            std::uint8_t id[4];
+            storeLe32(id, rowId);
+            setCell(row, c, id);
+        } else if (tag == kTagRowVersion) {
+            const std::uint8_t version[4] = {1, 0, 0, 0};
+            setCell(row, c, version);
+        } else if (auto it = values.find(tag); it != values.end()) {
+            encode(row, c, it->second);
         }
-        if (tag == kTagRowVersion) {
-            row.cells[c] = Bytes{1, 0, 0, 0};
-            continue;
-        }
-        auto it = values.find(tag);
-        if (it != values.end() &&
-            static_cast<std::uint16_t>(it->second.type()) == static_cast<std::uint16_t>(tag))
-            row.cells[c] = encodeValue(it->second);
     }
+    row.variable.shrink_to_fit();
+    storeRow(std::move(row));
+}
+
+void TableBuilder::setRow(std::uint32_t rowId,
+                          const std::map<std::uint32_t, mapi::PropValue>& values) {
+    buildRow(rowId, values, [this](Row& row, std::size_t c, const mapi::PropValue& value) {
+        if (static_cast<std::uint16_t>(value.type()) == static_cast<std::uint16_t>(columns_[c].tag))
+            setCell(row, c, encodeValue(value));
+    });
+}
+
+void TableBuilder::setRawRow(std::uint32_t rowId, const std::map<std::uint32_t, Bytes>& values) {
+    buildRow(rowId, values,
+             [this](Row& row, std::size_t c, const Bytes& value) { setCell(row, c, value); });
+}
+
+void TableBuilder::storeRow(Row row) {
+    const std::uint32_t rowId = row.id;
     auto found = index_.find(rowId);
     if (found != index_.end()) {
         rows_[found->second] = std::move(row);
@@ -404,19 +441,6 @@ void TableBuilder::setRow(std::uint32_t rowId,
     }
     index_[rowId] = rows_.size();
     rows_.push_back(std::move(row));
-}
-
-void TableBuilder::setRawRow(std::uint32_t rowId, const std::map<std::uint32_t, Bytes>& values) {
-    std::map<std::uint32_t, mapi::PropValue> none;
-    setRow(rowId, none);
-    Row& row = rows_[index_[rowId]];
-    for (std::size_t c = 0; c < columns_.size(); ++c) {
-        const std::uint32_t tag = columns_[c].tag;
-        if (tag == kTagRowId || tag == kTagRowVersion)
-            continue;
-        if (auto it = values.find(tag); it != values.end())
-            row.cells[c] = it->second;
-    }
 }
 
 bool TableBuilder::removeRow(std::uint32_t rowId) {
@@ -439,34 +463,41 @@ NodeContent TableBuilder::build(NdbWriter& ndb, SubnodeIds& ids) const {
     Bytes matrix;
     matrix.reserve(rows_.size() * rowSize_);
     for (const Row& row : rows_) {
-        Bytes r(rowSize_, 0);
-        for (std::size_t c = 0; c < columns_.size(); ++c) {
-            const Column& col = columns_[c];
-            if (!row.cells[c])
-                continue;
-            const Bytes& v = *row.cells[c];
-            const auto type = static_cast<std::uint16_t>(col.tag);
-            if (tableCellSize(type) == 4 && !fitsInline(type)) {
-                storeLe32(&r[col.offset], storeVariable(heap, ndb, ids, content.subnodes, v));
-            } else {
-                std::copy_n(v.begin(), std::min<std::size_t>(v.size(), col.size), &r[col.offset]);
-            }
-            r[end1_ + col.bit / 8] |= static_cast<std::uint8_t>(0x80 >> (col.bit % 8));
+        const std::size_t start = matrix.size();
+        matrix.insert(matrix.end(), row.fixed.begin(), row.fixed.end());
+        for (std::size_t at = 0; at + 6 <= row.variable.size();) {
+            const Column& col = columns_[loadLe16(&row.variable[at])];
+            const std::size_t length = loadLe32(&row.variable[at + 2]);
+            const std::uint32_t hnid = storeVariable(
+                heap, ndb, ids, content.subnodes, std::span(row.variable).subspan(at + 6, length));
+            storeLe32(&matrix[start + col.offset], hnid);
+            at += 6 + length;
         }
-        matrix.insert(matrix.end(), r.begin(), r.end());
     }
     std::uint32_t hnidRows = 0;
     if (!matrix.empty() && matrix.size() <= kMaxHeapAllocation) {
         hnidRows = heap.allocate(matrix);
     } else if (!matrix.empty()) {
-        // Rows never straddle blocks: each block holds as many whole rows as fit.
+        // Rows never straddle blocks: each block holds as many whole rows as fit, and every block
+        // but the last is padded to the full block size. Readers find row N at stream offset
+        // (N / rowsPerBlock) * 8176 + (N % rowsPerBlock) * rowSize and count the rows from the
+        // stream length (MS-PST 2.3.4.4), so a short block shifts every row after it.
         const std::size_t perBlock = (kMaxBlockData / rowSize_) * rowSize_;
         std::vector<std::uint64_t> blocks;
-        for (std::size_t at = 0; at < matrix.size(); at += perBlock)
-            blocks.push_back(ndb.writeExternalBlock(
-                std::span(matrix).subspan(at, std::min(perBlock, matrix.size() - at))));
+        std::uint64_t total = 0;
+        Bytes block;
+        for (std::size_t at = 0; at < matrix.size(); at += perBlock) {
+            const std::size_t n = std::min(perBlock, matrix.size() - at);
+            const bool last = at + n == matrix.size();
+            block.assign(matrix.begin() + static_cast<long>(at),
+                         matrix.begin() + static_cast<long>(at + n));
+            if (!last)
+                block.resize(kMaxBlockData, 0);
+            blocks.push_back(ndb.writeExternalBlock(block));
+            total += block.size();
+        }
         hnidRows = ids.next(kNidTypeLtp);
-        content.subnodes.push_back({hnidRows, ndb.writeDataTree(blocks, matrix.size()), 0});
+        content.subnodes.push_back({hnidRows, ndb.writeDataTree(blocks, total), 0});
     }
 
     // Row index: row id -> row number, sorted by row id.

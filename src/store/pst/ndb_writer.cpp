@@ -1,9 +1,11 @@
 #include "store/pst/ndb_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +19,8 @@ constexpr std::size_t kMaxData = maxBlockDataSize(kFormat);      // 8176
 constexpr std::size_t kTreeFanout = maxDataTreeEntries(kFormat); // 1021
 constexpr std::size_t kSlFanout = (kMaxData - 8) / 24;           // 340
 constexpr std::size_t kSiFanout = (kMaxData - 8) / 16;           // 510
-constexpr std::size_t kStageFlushBytes = 8u << 20;
+// Runs of reused free space are built up to this size before they are written.
+constexpr std::size_t kReusedRunBytes = 1u << 20;
 // The header's node-id counters (last index used) as Outlook starts a new file: folders after
 // index 0x400, search folders after 0x4000, messages after 0x10000, associated messages 0x8000.
 constexpr std::uint32_t kFirstNidIndex = 0x400;
@@ -30,6 +33,34 @@ std::uint64_t intervalOf(std::uint64_t ib) {
 }
 std::uint64_t mapPagesEnd(std::uint64_t n) {
     return amapOffset(n) + mapPagesOfInterval(n).count * kPageSize;
+}
+
+// The interval whose FMap page covers the AMap of interval n (n at least kFMapFirstAMap).
+std::uint64_t fmapHolder(std::uint64_t n) {
+    return kFMapFirstAMap + (n - kFMapFirstAMap) / kFMapEveryAMaps * kFMapEveryAMaps;
+}
+
+// The longest run of free slots in an AMap bitmap, as an FMap byte holds it (at most 255).
+std::uint8_t longestFreeRun(const std::array<std::uint8_t, kMapBitmapBytes>& bits) {
+    std::uint64_t longest = 0;
+    std::uint64_t run = 0;
+    for (std::uint8_t byte : bits) {
+        if (byte == 0) {
+            run += 8;
+        } else {
+            for (int bit = 7; bit >= 0; --bit) {
+                if (byte & (1u << bit)) {
+                    longest = std::max(longest, run);
+                    run = 0;
+                } else {
+                    ++run;
+                }
+            }
+        }
+        if (longest >= 255)
+            return 255;
+    }
+    return static_cast<std::uint8_t>(std::min<std::uint64_t>(std::max(longest, run), 255));
 }
 
 std::string errnoText(const char* what) {
@@ -48,6 +79,7 @@ bool lockFile(int fd, const std::string& path, std::string& error) {
 } // namespace
 
 NdbWriter::~NdbWriter() {
+    out_.reset(); // finishes the write in progress before the descriptor closes
     if (fd_ >= 0)
         ::close(fd_);
 }
@@ -98,14 +130,16 @@ bool NdbWriter::initNew(std::string& error) {
     header_.rgnid[kNidTypeSearchFolder] = 0x4000;
     header_.rgnid[kNidTypeNormalMessage] = 0x10000;
     header_.rgnid[kNidTypeAssocMessage] = 0x8000;
+    // The header's own free maps are deprecated: Outlook fills them with 0xFF.
     header_.rgbFM.fill(0xFF);
     header_.rgbFP.fill(0xFF);
     headerBytes_.assign(kFirstAMapOffset, 0);
     ensureInterval(0);
     eof_ = mapPagesEnd(0);
-    committedEof_ = kFirstAMapOffset;
-    stageBase_ = 0;
-    stage_.assign(eof_, 0); // header area and the first map pages, written at the first commit
+    // The header area and the first map pages are written at the first commit.
+    out_ = std::make_unique<StagedAppender>(fd_, 0);
+    std::memset(out_->extend(eof_), 0, eof_);
+    reused_.reserve(kReusedRunBytes);
     (void)error;
     return true;
 }
@@ -198,7 +232,7 @@ bool NdbWriter::load(std::string& error) {
             } else {
                 const std::uint16_t cRef = loadLe16(e + 18);
                 blocks.push_back({bidKey(loadLe64(e)), loadLe64(e + 8), loadLe16(e + 16),
-                                  cRef > 0 ? cRef - 1u : 0u});
+                                  static_cast<std::uint16_t>(cRef > 0 ? cRef - 1 : 0)});
             }
         }
         return true;
@@ -221,7 +255,24 @@ bool NdbWriter::load(std::string& error) {
     for (const auto& [ib, size] : oldBTreePages_)
         setAllocated(ib, size, true);
     std::fill(amapDirty_.begin(), amapDirty_.end(), true);
-    eof_ = committedEof_ = stageBase_ = header_.ibFileEof;
+    // What nothing references is free in the committed state, so new writes may go there.
+    for (std::uint64_t n = 0; n < amaps_.size(); ++n) {
+        for (std::uint64_t slot = 0; slot < kMapBitmapBytes * 8;) {
+            if (amaps_[n][slot / 8] == 0xFF && slot % 8 == 0) {
+                slot += 8;
+                continue;
+            }
+            std::uint64_t end = slot;
+            while (end < kMapBitmapBytes * 8 && !(amaps_[n][end / 8] & (0x80 >> (end % 8))))
+                ++end;
+            if (end > slot)
+                addFreeSpace(amapOffset(n) + slot * kAMapSlotBytes, (end - slot) * kAMapSlotBytes);
+            slot = end + 1;
+        }
+    }
+    eof_ = header_.ibFileEof;
+    out_ = std::make_unique<StagedAppender>(fd_, eof_);
+    reused_.reserve(kReusedRunBytes);
     return true;
 }
 
@@ -239,21 +290,92 @@ void NdbWriter::ensureInterval(std::uint64_t n) {
 }
 
 void NdbWriter::setAllocated(std::uint64_t ib, std::uint64_t size, bool allocated) {
-    for (std::uint64_t at = ib; at < ib + size; at += kAMapSlotBytes) {
+    const std::uint64_t end = ib + size;
+    for (std::uint64_t at = ib; at < end;) {
         const std::uint64_t n = intervalOf(at);
         ensureInterval(n);
-        const std::uint64_t slot = (at - amapOffset(n)) / kAMapSlotBytes;
-        std::uint8_t& byte = amaps_[n][slot / 8];
-        const std::uint8_t mask = static_cast<std::uint8_t>(0x80 >> (slot % 8));
-        if (((byte & mask) != 0) == allocated)
-            continue;
-        byte = static_cast<std::uint8_t>(allocated ? byte | mask : byte & ~mask);
-        amapFree_ = allocated ? amapFree_ - kAMapSlotBytes : amapFree_ + kAMapSlotBytes;
-        amapDirty_[n] = true;
+        const std::uint64_t pieceEnd = std::min(end, amapOffset(n + 1));
+        const std::uint64_t first = (at - amapOffset(n)) / kAMapSlotBytes;
+        const std::uint64_t last = (pieceEnd - amapOffset(n) + kAMapSlotBytes - 1) / kAMapSlotBytes;
+        std::uint64_t changed = 0;
+        for (std::uint64_t slot = first; slot < last;) {
+            // Whole bytes at once where the run covers them, single bits at its ends.
+            const bool wholeByte = slot % 8 == 0 && slot + 8 <= last;
+            const auto mask = static_cast<std::uint8_t>(wholeByte ? 0xFF : 0x80 >> (slot % 8));
+            std::uint8_t& byte = amaps_[n][slot / 8];
+            const auto updated = static_cast<std::uint8_t>(allocated ? byte | mask : byte & ~mask);
+            changed += static_cast<std::uint64_t>(
+                std::popcount(static_cast<unsigned>(static_cast<std::uint8_t>(byte ^ updated))));
+            byte = updated;
+            slot += wholeByte ? 8 : 1;
+        }
+        if (changed != 0) {
+            amapFree_ = allocated ? amapFree_ - changed * kAMapSlotBytes
+                                  : amapFree_ + changed * kAMapSlotBytes;
+            amapDirty_[n] = true;
+        }
+        at = pieceEnd;
     }
 }
 
-std::uint64_t NdbWriter::reserve(std::uint64_t size, std::uint64_t align) {
+std::optional<std::uint64_t> NdbWriter::takeFreeSpace(std::uint64_t size, std::uint64_t align) {
+    // Next fit: extents are visited front to back once between two commits, so the search stays
+    // linear in their number however many blocks are placed.
+    for (auto it = freeSpace_.lower_bound(freeCursor_); it != freeSpace_.end(); ++it) {
+        const auto [start, length] = *it;
+        const std::uint64_t ib = alignUp(start, align);
+        if (ib + size > start + length)
+            continue;
+        freeSpace_.erase(it);
+        if (ib > start)
+            freeSpace_.emplace(start, ib - start);
+        if (ib + size < start + length)
+            freeSpace_.emplace(ib + size, start + length - ib - size);
+        freeCursor_ = ib + size;
+        return ib;
+    }
+    freeCursor_ = std::numeric_limits<std::uint64_t>::max();
+    return std::nullopt;
+}
+
+void NdbWriter::addFreeSpace(std::uint64_t ib, std::uint64_t size) {
+    auto next = freeSpace_.lower_bound(ib);
+    if (next != freeSpace_.begin()) {
+        auto previous = std::prev(next);
+        if (previous->first + previous->second == ib) {
+            ib = previous->first;
+            size += previous->second;
+            freeSpace_.erase(previous);
+        }
+    }
+    if (next != freeSpace_.end() && ib + size == next->first) {
+        size += next->second;
+        freeSpace_.erase(next);
+    }
+    freeSpace_.emplace(ib, size);
+}
+
+void NdbWriter::flushReused() {
+    if (!reused_.empty() && writeError_.empty()) {
+        std::string error;
+        if (!writeAt(reusedBase_, reused_, error))
+            writeError_ = error;
+    }
+    reused_.clear();
+}
+
+NdbWriter::Space NdbWriter::reserve(std::uint64_t size, std::uint64_t align) {
+    if (const auto free = takeFreeSpace(size, align)) {
+        setAllocated(*free, size, true);
+        if (reused_.empty() || *free != reusedBase_ + reused_.size() ||
+            reused_.size() + size > kReusedRunBytes) {
+            flushReused();
+            reusedBase_ = *free;
+        }
+        const std::size_t at = reused_.size();
+        reused_.resize(at + size); // within the reserved capacity: earlier pointers stay valid
+        return {*free, reused_.data() + at};
+    }
     std::uint64_t ib = alignUp(eof_, align);
     for (;;) {
         const std::uint64_t n = intervalOf(ib);
@@ -266,24 +388,11 @@ std::uint64_t NdbWriter::reserve(std::uint64_t size, std::uint64_t align) {
         ensureInterval(n);
         break;
     }
-    stage_.resize(ib + size - stageBase_, 0); // gaps and new map pages stay zero until commit
+    // Gaps (alignment, skipped map pages) are zero; map pages are written at commit.
+    std::memset(out_->extend(ib + size), 0, ib - eof_);
     setAllocated(ib, size, true);
     eof_ = ib + size;
-    return ib;
-}
-
-void NdbWriter::stage(std::uint64_t ib, std::span<const std::uint8_t> bytes) {
-    std::copy(bytes.begin(), bytes.end(), stage_.begin() + static_cast<long>(ib - stageBase_));
-}
-
-bool NdbWriter::flush(std::string& error) {
-    if (stage_.empty())
-        return true;
-    if (!writeAt(stageBase_, stage_, error))
-        return false;
-    stageBase_ += stage_.size();
-    stage_.clear();
-    return true;
+    return {ib, out_->at(ib)};
 }
 
 std::uint64_t NdbWriter::nextBid(bool internal) {
@@ -295,25 +404,39 @@ std::uint64_t NdbWriter::nextBid(bool internal) {
 std::uint64_t NdbWriter::storeBlock(std::uint64_t bid, std::span<const std::uint8_t> data,
                                     bool encode) {
     const std::size_t total = blockTotalSize(kFormat, data.size());
-    const std::uint64_t ib = reserve(total, kBlockAlignment);
-    std::span<std::uint8_t> block(stage_.data() + (ib - stageBase_), total);
-    std::copy(data.begin(), data.end(), block.begin());
+    const Space space = reserve(total, kBlockAlignment);
+    std::uint8_t* block = space.at;
+    std::copy(data.begin(), data.end(), block);
+    std::memset(block + data.size(), 0, total - data.size());
     if (encode)
-        encodeBlock(header_.crypt, block.first(data.size()), bid);
-    writeBlockTrailer(kFormat, block, data.size(), bid, ib);
-    blocks_.push_back({bidKey(bid), ib, static_cast<std::uint16_t>(data.size()), 1, total});
-    if (stage_.size() >= kStageFlushBytes) {
-        std::string ignored; // a failed write shows again at commit through the next flush
-        if (writeAt(stageBase_, stage_, ignored)) {
-            stageBase_ += stage_.size();
-            stage_.clear();
-        }
-    }
+        encodeBlock(header_.crypt, std::span(block, data.size()), bid);
+    writeBlockTrailer(kFormat, std::span(block, total), data.size(), bid, space.ib);
+    blocks_.push_back({bidKey(bid), space.ib, static_cast<std::uint16_t>(data.size()), 1});
     return bid;
 }
 
 std::uint64_t NdbWriter::writeExternalBlock(std::span<const std::uint8_t> data) {
     return storeBlock(nextBid(false), data.first(std::min(data.size(), kMaxData)), true);
+}
+
+std::span<std::uint8_t> NdbWriter::beginExternalBlock(std::size_t size) {
+    size = std::min(size, kMaxData);
+    const std::size_t total = blockTotalSize(kFormat, size);
+    openBlock_ = reserve(total, kBlockAlignment);
+    std::memset(openBlock_.at + size, 0, total - size);
+    return {openBlock_.at, size};
+}
+
+std::uint64_t NdbWriter::finishExternalBlock(std::span<std::uint8_t> data, bool keep) {
+    const std::size_t total = blockTotalSize(kFormat, data.size());
+    const std::uint64_t bid = nextBid(false);
+    encodeBlock(header_.crypt, data, bid);
+    writeBlockTrailer(kFormat, std::span(openBlock_.at, total), data.size(), bid, openBlock_.ib);
+    blocks_.push_back({bidKey(bid), openBlock_.ib, static_cast<std::uint16_t>(data.size()), 1});
+    if (keep)
+        return bid;
+    release(bid); // its space is freed at the next commit like any other dropped block
+    return 0;
 }
 
 std::uint64_t NdbWriter::writeInternalBlock(std::span<const std::uint8_t> data,
@@ -322,7 +445,7 @@ std::uint64_t NdbWriter::writeInternalBlock(std::span<const std::uint8_t> data,
     for (std::uint64_t child : children)
         below += storedSize(child);
     const std::uint64_t bid = storeBlock(nextBid(true), data, false);
-    blocks_.back().treeBytes += below;
+    treeBytes_[bidKey(bid)] = blockTotalSize(kFormat, data.size()) + below;
     return bid;
 }
 
@@ -414,7 +537,7 @@ NdbWriter::BlockInfo* NdbWriter::findBlock(std::uint64_t bid) {
 }
 
 void NdbWriter::addReference(std::uint64_t bid) {
-    if (BlockInfo* b = findBlock(bid))
+    if (BlockInfo* b = findBlock(bid); b && b->refs < 0xFFFE)
         ++b->refs;
 }
 
@@ -423,9 +546,9 @@ std::vector<std::uint8_t> NdbWriter::readBlock(std::uint64_t bid) {
     if (!b)
         return {};
     std::vector<std::uint8_t> data(b->cb);
-    if (b->ib >= stageBase_) {
-        std::copy_n(stage_.begin() + static_cast<long>(b->ib - stageBase_), b->cb, data.begin());
-    } else if (!readAt(b->ib, data)) {
+    if (!reused_.empty() && b->ib >= reusedBase_ && b->ib + b->cb <= reusedBase_ + reused_.size()) {
+        std::copy_n(reused_.begin() + static_cast<long>(b->ib - reusedBase_), b->cb, data.begin());
+    } else if (!out_->copyOut(b->ib, data) && !readAt(b->ib, data)) {
         return {};
     }
     if (!bidIsInternal(bid))
@@ -476,8 +599,10 @@ std::uint64_t NdbWriter::storedSize(std::uint64_t bid) {
     BlockInfo* b = findBlock(bid);
     if (!b)
         return 0;
-    if (b->treeBytes != 0)
-        return b->treeBytes;
+    if (!bidIsInternal(bid))
+        return blockTotalSize(kFormat, b->cb);
+    if (auto known = treeBytes_.find(bidKey(bid)); known != treeBytes_.end())
+        return known->second;
     std::uint64_t total = blockTotalSize(kFormat, b->cb);
     for (std::uint64_t child : childrenOf(bid))
         total += storedSize(child);
@@ -568,13 +693,13 @@ Bref NdbWriter::writeBTree(bool nodeTree) {
         page[info + 1] = static_cast<std::uint8_t>(btMaxEntries(kFormat, entrySize));
         page[info + 2] = static_cast<std::uint8_t>(entrySize);
         page[info + 3] = level;
-        const std::uint64_t ib = reserve(kPageSize, kPageSize);
+        const Space space = reserve(kPageSize, kPageSize);
         const std::uint64_t bid = header_.bidNextP;
         header_.bidNextP += kBidIncrement;
-        writePageTrailer(kFormat, page, nodeTree ? PageType::NBT : PageType::BBT, bid, ib);
-        stage(ib, page);
-        oldBTreePages_.emplace_back(ib, kPageSize);
-        return Bref{bid, ib};
+        writePageTrailer(kFormat, page, nodeTree ? PageType::NBT : PageType::BBT, bid, space.ib);
+        std::copy(page.begin(), page.end(), space.at);
+        oldBTreePages_.emplace_back(space.ib, kPageSize);
+        return Bref{bid, space.ib};
     };
 
     // Leaves.
@@ -664,6 +789,7 @@ bool NdbWriter::commit(std::string& error) {
     oldBTreePages_.clear();
     compactBlocks();
 
+    treeBytes_.clear(); // only the message being written asks for sizes of fresh trees
     const Bref bbt = writeBTree(false);
     const Bref nbt = writeBTree(true);
     for (const auto& [ib, size] : freeing)
@@ -672,34 +798,36 @@ bool NdbWriter::commit(std::string& error) {
     const bool firstCommit = header_.ibFileEof == 0;
     // 1. The data and the new B-trees, all in space the committed state does not use.
     if (firstCommit) {
-        // Nothing is committed yet: the header area is part of the staged bytes.
+        // Nothing is committed yet: the header area is part of the appended bytes.
         header_.fAMapValid = kAMapInvalid;
         pst::writeHeader(header_, headerBytes_);
-        std::copy_n(headerBytes_.begin(), kUnicodeHeader.size, stage_.begin());
+        if (out_->staged(0))
+            std::copy_n(headerBytes_.begin(), kUnicodeHeader.size, out_->at(0));
+        else if (!out_->wait(error) ||
+                 !writeAt(0, std::span(headerBytes_).first(kUnicodeHeader.size), error))
+            return false;
     }
-    if (!flush(error))
+    out_->flush();
+    flushReused();
+    if (!out_->wait(error))
         return false;
+    if (!writeError_.empty()) {
+        error = writeError_;
+        return false;
+    }
     // 2. Maps flagged invalid before they change.
     header_.fAMapValid = kAMapInvalid;
     if (!firstCommit && !writeHeader(error))
         return false;
-    // 3. The map pages of every interval that changed.
-    std::array<std::uint8_t, kPageSize> page{};
+    // 3. The map pages of every interval that changed, and the free maps that describe them.
+    for (std::uint64_t n = kFMapFirstAMap; n < amaps_.size(); ++n)
+        if (amapDirty_[n])
+            amapDirty_[fmapHolder(n)] = true;
     for (std::uint64_t n = 0; n < amaps_.size(); ++n) {
         if (!amapDirty_[n])
             continue;
-        const MapPages pages = mapPagesOfInterval(n);
-        for (std::size_t i = 0; i < pages.count; ++i) {
-            const auto [type, ib] = pages.pages[i];
-            page.fill(0);
-            if (type == PageType::AMap)
-                std::copy(amaps_[n].begin(), amaps_[n].end(), page.begin());
-            else if (type == PageType::PMap)
-                std::fill_n(page.begin(), kMapBitmapBytes, 0xFF); // deprecated: all pages taken
-            writePageTrailer(kFormat, page, type, ib, ib);
-            if (!writeAt(ib, page, error))
-                return false;
-        }
+        if (!writeMapPages(n, error))
+            return false;
         amapDirty_[n] = false;
     }
     const std::uint64_t fileEof = amapOffset(amaps_.size());
@@ -722,9 +850,42 @@ bool NdbWriter::commit(std::string& error) {
     }
     if (!writeHeader(error))
         return false;
-    // Appending resumes where it stopped: the rest of the last interval is free in the committed
-    // state, so writing there cannot touch anything that state references.
-    committedEof_ = eof_;
+    // What this commit released is free in the state now committed: later writes may go there.
+    // (Appending resumes where it stopped: the rest of the last interval was free all along.)
+    for (const auto& [ib, size] : freeing)
+        addFreeSpace(ib, size);
+    freeCursor_ = 0;
+    return true;
+}
+
+bool NdbWriter::writeMapPages(std::uint64_t n, std::string& error) {
+    std::array<std::uint8_t, kPageSize> page{};
+    const MapPages pages = mapPagesOfInterval(n);
+    for (std::size_t i = 0; i < pages.count; ++i) {
+        const auto [type, ib] = pages.pages[i];
+        page.fill(0);
+        std::uint8_t* bits = page.data() + mapBitmapOffset(kFormat);
+        switch (type) {
+        case PageType::AMap:
+            std::copy(amaps_[n].begin(), amaps_[n].end(), bits);
+            break;
+        case PageType::PMap:
+        case PageType::FPMap:
+            // Deprecated page maps: every page taken, and so no PMap with a free page.
+            std::fill_n(bits, kMapBitmapBytes, 0xFF);
+            break;
+        case PageType::FMap:
+            // Deprecated, but kept true: per AMap, the longest run of free 64-byte slots.
+            for (std::uint64_t k = 0; k < kMapBitmapBytes && n + k < amaps_.size(); ++k)
+                bits[k] = longestFreeRun(amaps_[n + k]);
+            break;
+        default:
+            break;
+        }
+        writePageTrailer(kFormat, page, type, ib, ib);
+        if (!writeAt(ib, page, error))
+            return false;
+    }
     return true;
 }
 

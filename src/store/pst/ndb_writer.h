@@ -1,15 +1,18 @@
 #pragma once
-// The node database of a Unicode PST file as a writer sees it: blocks appended to the file, the
-// node and block B-trees kept in memory and written out whole at each commit, and the allocation
-// maps kept in step.
+// The node database of a Unicode PST file as a writer sees it: blocks built in memory and written
+// in large runs (appended ones by a background thread, see StagedAppender), the node and block
+// B-trees kept in memory and written out whole at each commit, and the allocation maps (with the
+// deprecated maps the format still requires) kept in step.
 //
-// Crash safety: new blocks and B-tree pages only ever go to space past the end of the file as the
-// last header describes it, so nothing the committed state references is overwritten. A commit
+// Crash safety: new blocks and B-tree pages only ever go to space the committed state does not use:
+// space past the end of the file as the last header describes it, or space that was already free
+// when the last header was written (what earlier commits released, reused first). A commit
 // writes the data, marks the allocation maps invalid in the header, rewrites the map pages,
 // and then writes the header that points to the new B-trees with the maps marked valid again.
 // The header write is the commit point: a process killed at any moment leaves the last committed
 // state readable (at worst with the maps flagged for rebuilding).
 #include "store/pst/format.h"
+#include "store/pst/staged_appender.h"
 
 #include <cstdint>
 #include <map>
@@ -53,6 +56,13 @@ public:
     // Writes one external block (at most maxBlockDataSize bytes, encoded on write) and returns its
     // id with one reference.
     std::uint64_t writeExternalBlock(std::span<const std::uint8_t> data);
+    // The same for a block of `size` bytes that `fill` writes in place (saving a copy of large
+    // contents). When `fill` returns false the block is dropped and the result is 0.
+    template <class Fill> std::uint64_t writeExternalBlockWith(std::size_t size, Fill&& fill) {
+        std::span<std::uint8_t> data = beginExternalBlock(size);
+        const bool filled = fill(data);
+        return finishExternalBlock(data, filled);
+    }
     // Writes a node's data stream: one block, or data blocks under XBLOCK/XXBLOCK. Returns 0 for
     // empty data.
     std::uint64_t writeData(std::span<const std::uint8_t> data);
@@ -87,44 +97,51 @@ public:
 
     // --- commit -------------------------------------------------------------------------
     // Makes everything written so far durable (see the header comment). False with `error` on an
-    // I/O failure; the file then still holds the previous commit.
+    // I/O failure; the file then still holds the previous commit, and every later commit fails.
     bool commit(std::string& error);
-    // Bytes of data appended since the last commit.
-    std::uint64_t uncommittedBytes() const { return eof_ - committedEof_; }
-    std::uint64_t fileSize() const { return eof_; }
     const std::string& path() const { return path_; }
     // The descriptor, for the store's rename-at-close; the lock stays with it.
     int fd() const { return fd_; }
 
 private:
     NdbWriter() = default;
+    // One block B-tree entry; kept for every block of the file, so it stays small.
     struct BlockInfo {
         std::uint64_t bid = 0;
         std::uint64_t ib = 0;
         std::uint16_t cb = 0;
-        std::uint32_t refs = 0;
-        // Bytes of the block and all it lists, known for blocks written in this session (0 when
-        // it has to be worked out by reading the block).
-        std::uint64_t treeBytes = 0;
+        std::uint16_t refs = 0; // cRef of the B-tree entry is 16 bits as well
     };
 
+    // Room for bytes in the file and where to build them before they are written.
+    struct Space {
+        std::uint64_t ib = 0;
+        std::uint8_t* at = nullptr;
+    };
+
+    std::span<std::uint8_t> beginExternalBlock(std::size_t size);
+    std::uint64_t finishExternalBlock(std::span<std::uint8_t> data, bool keep);
     bool initNew(std::string& error);
     bool load(std::string& error);
     BlockInfo* findBlock(std::uint64_t bid);
     std::uint64_t nextBid(bool internal);
-    // Reserves `size` bytes (a multiple of 64) aligned to `align` in appended space, growing the
-    // file and its map pages as needed, and marks them allocated.
-    std::uint64_t reserve(std::uint64_t size, std::uint64_t align);
+    // Reserves `size` bytes (a multiple of 64) aligned to `align`, in free space the committed
+    // state does not use or else in appended space (growing the file and its map pages), and
+    // marks them allocated.
+    Space reserve(std::uint64_t size, std::uint64_t align);
+    std::optional<std::uint64_t> takeFreeSpace(std::uint64_t size, std::uint64_t align);
+    void addFreeSpace(std::uint64_t ib, std::uint64_t size);
+    // Writes the bytes built for reused space (runs of adjacent reservations, written together).
+    void flushReused();
     void ensureInterval(std::uint64_t n);
     void setAllocated(std::uint64_t ib, std::uint64_t size, bool allocated);
-    void stage(std::uint64_t ib, std::span<const std::uint8_t> bytes);
-    bool flush(std::string& error);
     bool writeAt(std::uint64_t ib, std::span<const std::uint8_t> bytes, std::string& error);
     bool readAt(std::uint64_t ib, std::span<std::uint8_t> bytes);
     std::uint64_t writeInternalBlock(std::span<const std::uint8_t> data,
                                      const std::vector<std::uint64_t>& children);
     std::uint64_t storeBlock(std::uint64_t bid, std::span<const std::uint8_t> data, bool encode);
     Bref writeBTree(bool nodeTree);
+    bool writeMapPages(std::uint64_t n, std::string& error);
     std::vector<std::uint64_t> childrenOf(std::uint64_t bid);
     bool writeHeader(std::string& error);
     void compactBlocks();
@@ -136,16 +153,28 @@ private:
     std::map<std::uint32_t, NodeEntry> nodes_;
     std::vector<BlockInfo> blocks_; // sorted by bid (new ids only grow)
     std::size_t freedBlocks_ = 0;
+    // Bytes an internal block written in this session and all it lists occupy (for message
+    // sizes without reading the blocks back).
+    std::map<std::uint64_t, std::uint64_t> treeBytes_;
     // Allocation maps: one 496-byte bitmap per interval, with the intervals changed since the
     // last commit.
     std::vector<std::array<std::uint8_t, kMapBitmapBytes>> amaps_;
     std::vector<bool> amapDirty_;
     std::uint64_t amapFree_ = 0;
-    std::uint64_t eof_ = 0;          // next free byte of appended space
-    std::uint64_t committedEof_ = 0; // eof_ at the last commit
-    // Staged appended bytes not yet written: [stageBase_, stageBase_ + stage_.size()).
-    std::uint64_t stageBase_ = 0;
-    std::vector<std::uint8_t> stage_;
+    std::uint64_t eof_ = 0; // next free byte of appended space
+    // Space free in the committed state (ib -> size, coalesced), handed out front to back between
+    // two commits; freeCursor_ is where the next search starts.
+    std::map<std::uint64_t, std::uint64_t> freeSpace_;
+    std::uint64_t freeCursor_ = 0;
+    // Bytes built for a run of adjacent reservations in reused space, from reusedBase_ on.
+    std::uint64_t reusedBase_ = 0;
+    std::vector<std::uint8_t> reused_;
+    // The block begun by beginExternalBlock and not yet finished.
+    Space openBlock_;
+    // Appended space, ending at eof_: blocks are built in place there and written in large
+    // sequential writes while the next ones are built.
+    std::unique_ptr<StagedAppender> out_;
+    std::string writeError_; // the first failed write of reused space
     // Space to free at the next commit (blocks and B-tree pages the committed state may still use).
     std::vector<std::pair<std::uint64_t, std::uint64_t>> pendingFree_;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> oldBTreePages_;

@@ -571,6 +571,14 @@ std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
     NdbWriter& ndb = *ndb_;
     SubnodeIds ids;
     std::vector<SubnodeEntry> subnodes;
+    // A message that cannot be written completely leaves no blocks behind.
+    auto abandon = [&ndb](const std::vector<SubnodeEntry>& written) {
+        for (const SubnodeEntry& e : written) {
+            ndb.release(e.bidData);
+            ndb.release(e.bidSub);
+        }
+        return std::nullopt;
+    };
 
     // Recipient table: one row per recipient, every recipient property a column.
     std::vector<std::map<std::uint32_t, PropValue>> recipientRows;
@@ -596,7 +604,7 @@ std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
         for (const mapi::Attachment& a : m.attachments) {
             auto aprops = resolveProperties(a.props, error);
             if (!aprops)
-                return std::nullopt;
+                return abandon(subnodes);
             std::erase_if(*aprops, [](const auto& kv) { return (kv.first >> 16) == 0x3701; });
             PropertyContextBuilder pc;
             SubnodeIds attachIds;
@@ -605,7 +613,7 @@ std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
             if (a.isEmbedded()) {
                 auto inner = writeMessage(*a.embedded, error);
                 if (!inner)
-                    return std::nullopt;
+                    return abandon(subnodes);
                 const std::uint32_t nid = attachIds.next(kNidTypeNormalMessage);
                 attachSubnodes.push_back({nid, inner->bidData, inner->bidSub});
                 Bytes object(8);
@@ -615,32 +623,39 @@ std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
                 contentSize = inner->size;
             } else {
                 contentSize = a.content.size;
-                std::vector<std::uint64_t> blocks;
-                Bytes chunk;
-                for (std::uint64_t at = 0; at < a.content.size;) {
-                    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(
-                        maxBlockDataSize(Format::Unicode), a.content.size - at));
-                    chunk.resize(n);
-                    if (!a.content.read(at, chunk)) {
+                bool readable = true;
+                if (a.content.size <= kMaxHeapAllocation) {
+                    Bytes bytes(static_cast<std::size_t>(a.content.size));
+                    readable = bytes.empty() || a.content.read(0, bytes);
+                    pc.addRaw(kTagAttachDataBinary, std::move(bytes));
+                } else {
+                    // Large contents are read straight into the blocks being written.
+                    std::vector<std::uint64_t> blocks;
+                    for (std::uint64_t at = 0; readable && at < a.content.size;) {
+                        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(
+                            maxBlockDataSize(Format::Unicode), a.content.size - at));
+                        const std::uint64_t bid =
+                            ndb.writeExternalBlockWith(n, [&](std::span<std::uint8_t> out) {
+                                return a.content.read(at, out);
+                            });
+                        readable = bid != 0;
+                        blocks.push_back(bid);
+                        at += n;
+                    }
+                    if (readable) {
+                        const std::uint32_t nid = attachIds.next(kNidTypeLtp);
+                        attachSubnodes.push_back(
+                            {nid, ndb.writeDataTree(blocks, a.content.size), 0});
+                        pc.addSubnodeValue(kTagAttachDataBinary, nid);
+                    } else {
                         for (std::uint64_t bid : blocks)
                             ndb.release(bid);
-                        error = "cannot read the attachment \"" +
-                                a.props.string(tags::kDisplayName) + "\"";
-                        return std::nullopt;
                     }
-                    if (a.content.size <= kMaxHeapAllocation) {
-                        pc.addRaw(kTagAttachDataBinary, chunk);
-                        break;
-                    }
-                    blocks.push_back(ndb.writeExternalBlock(chunk));
-                    at += n;
                 }
-                if (a.content.size == 0)
-                    pc.addRaw(kTagAttachDataBinary, {});
-                if (!blocks.empty()) {
-                    const std::uint32_t nid = attachIds.next(kNidTypeLtp);
-                    attachSubnodes.push_back({nid, ndb.writeDataTree(blocks, a.content.size), 0});
-                    pc.addSubnodeValue(kTagAttachDataBinary, nid);
+                if (!readable) {
+                    error =
+                        "cannot read the attachment \"" + a.props.string(tags::kDisplayName) + "\"";
+                    return abandon(subnodes);
                 }
             }
             std::uint64_t propBytes = 0;
@@ -686,7 +701,7 @@ std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
     pc.add(tags::kMessageSize,
            PropValue::u4(static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFull))));
     const auto [data, sub] = writeNodeContent(ndb, pc.build(std::move(subnodes)));
-    return Written{data, sub, size};
+    return Written{data, sub, size, std::move(*props)};
 }
 
 bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string& error) {
@@ -705,12 +720,9 @@ bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string&
     ndb_->putNode({nid, written->bidData, written->bidSub, folderId});
 
     Folder& f = *it->second;
-    auto props = resolveProperties(message.props, error);
-    if (!props)
-        return false;
-    (*props)[tags::kMessageSize] = PropValue::u4(
+    written->props[tags::kMessageSize] = PropValue::u4(
         static_cast<std::uint32_t>(std::min<std::uint64_t>(written->size, 0xFFFFFFFFull)));
-    f.contents.setRow(nid, *props);
+    f.contents.setRow(nid, written->props);
     ++f.info.contentCount;
     if ((message.props.int32(tags::kMessageFlags) & tags::kMsgFlagRead) == 0)
         ++f.info.unreadCount;

@@ -111,6 +111,7 @@ private:
         std::uint64_t bidData = 0;
         std::uint64_t bidSub = 0;
         std::uint64_t size = 0;
+        std::map<std::uint32_t, mapi::PropValue> props; // the message's, resolved to tags
     };
     std::optional<Written> writeMessage(const mapi::Message& message, std::string& error);
     std::optional<std::map<std::uint32_t, mapi::PropValue>>

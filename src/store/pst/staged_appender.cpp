@@ -1,0 +1,115 @@
+#include "store/pst/staged_appender.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace parvelle::pst {
+
+StagedAppender::StagedAppender(int fd, std::uint64_t start)
+    : fd_(fd), buffer_(new std::uint8_t[kBufferBytes]), base_(start),
+      writing_(new std::uint8_t[kBufferBytes]) {
+    thread_ = std::thread([this] { run(); });
+}
+
+StagedAppender::~StagedAppender() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+std::uint8_t* StagedAppender::extend(std::uint64_t newEnd) {
+    if (newEnd - base_ > kBufferBytes)
+        flush();
+    std::uint8_t* old = buffer_.get() + length_;
+    length_ = newEnd - base_;
+    return old;
+}
+
+bool StagedAppender::copyOut(std::uint64_t ib, std::span<std::uint8_t> out) {
+    if (ib >= base_ && ib + out.size() <= end()) {
+        std::copy_n(at(ib), out.size(), out.begin());
+        return true;
+    }
+    std::lock_guard lock(mutex_);
+    if (busy_ && ib >= writingBase_ && ib + out.size() <= writingBase_ + writingLength_) {
+        // The thread only reads this buffer, so copying from it meanwhile is safe.
+        std::copy_n(writing_.get() + (ib - writingBase_), out.size(), out.begin());
+        return true;
+    }
+    return false;
+}
+
+void StagedAppender::flush() {
+    if (length_ == 0)
+        return;
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !busy_; });
+    std::swap(buffer_, writing_);
+    writingBase_ = base_;
+    writingLength_ = length_;
+    busy_ = true;
+    lock.unlock();
+    changed_.notify_all();
+    base_ += length_;
+    length_ = 0;
+}
+
+bool StagedAppender::wait(std::string& error) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !busy_; });
+    if (error_.empty())
+        return true;
+    error = error_;
+    return false;
+}
+
+void StagedAppender::run() {
+    std::uint64_t previousBase = 0;
+    std::size_t previousLength = 0;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return busy_ || stopping_; });
+        if (!busy_)
+            return; // stopping with nothing left to write
+        const std::uint8_t* data = writing_.get();
+        const std::uint64_t base = writingBase_;
+        const std::size_t length = writingLength_;
+        const bool failed = !error_.empty();
+        lock.unlock();
+        std::string error;
+        for (std::size_t done = 0; !failed && done < length;) {
+            const ssize_t n =
+                ::pwrite(fd_, data + done, length - done, static_cast<off_t>(base + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error = "cannot write the PST file: " +
+                        (n < 0 ? std::error_code(errno, std::generic_category()).message()
+                               : std::string("nothing was written"));
+                break;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        if (!failed && error.empty()) {
+            // Write-behind: start writing these pages to the disk now and wait for the previous
+            // buffer's pages, so the disk works while the next buffer is built and a commit's
+            // fdatasync finds little left to do (the kernel would otherwise hold gigabytes of
+            // dirty pages until then). Errors here surface at that fdatasync.
+            ::sync_file_range(fd_, static_cast<off_t>(base), static_cast<off_t>(length),
+                              SYNC_FILE_RANGE_WRITE);
+        }
+        lock.lock();
+        if (!error.empty() && error_.empty())
+            error_ = error;
+        busy_ = false;
+        changed_.notify_all();
+    }
+}
+
+} // namespace parvelle::pst

@@ -1,0 +1,71 @@
+#pragma once
+// Bytes appended to a file, built in memory and written by a background thread in large
+// sequential writes, so that building the next megabytes of a PST overlaps writing the previous
+// ones. Two buffers take turns: the caller fills one while the thread writes the other.
+//
+//   StagedAppender out(fd, fileEnd);
+//   std::uint8_t* p = out.extend(out.end() + n);   // room for n more bytes, filled by the caller
+//   ...
+//   std::string error;
+//   out.flush();
+//   if (!out.wait(error)) ...                       // every byte handed over is written
+//
+// A failed write is remembered: later buffers are dropped and wait() reports the first error.
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+
+namespace parvelle::pst {
+
+class StagedAppender {
+public:
+    // Appends to `fd` (which stays owned by the caller) from file offset `start` on.
+    StagedAppender(int fd, std::uint64_t start);
+    ~StagedAppender();
+    StagedAppender(const StagedAppender&) = delete;
+    StagedAppender& operator=(const StagedAppender&) = delete;
+
+    static constexpr std::size_t kBufferBytes = 8u << 20;
+
+    // The file offset the next appended byte goes to.
+    std::uint64_t end() const { return base_ + length_; }
+    // Makes the staged bytes reach `newEnd` (less than kBufferBytes past end()) and returns the
+    // buffer position of the old end. The new bytes are uninitialised: the caller writes them.
+    std::uint8_t* extend(std::uint64_t newEnd);
+    // The buffer position of staged file offset `ib` (at least the first offset still in the
+    // buffer being filled, see staged()).
+    std::uint8_t* at(std::uint64_t ib) { return buffer_.get() + (ib - base_); }
+    // True when `ib` is still in the buffer being filled.
+    bool staged(std::uint64_t ib) const { return ib >= base_; }
+    // Copies bytes that are not yet in the file (in either buffer); false when they are not here,
+    // so the caller reads the file instead.
+    bool copyOut(std::uint64_t ib, std::span<std::uint8_t> out);
+    // Hands the staged bytes to the writing thread.
+    void flush();
+    // Waits until everything handed over is written; false with the first write error.
+    bool wait(std::string& error);
+
+private:
+    void run();
+
+    int fd_;
+    std::unique_ptr<std::uint8_t[]> buffer_; // being filled
+    std::uint64_t base_;
+    std::size_t length_ = 0;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::unique_ptr<std::uint8_t[]> writing_; // being written (or idle)
+    std::uint64_t writingBase_ = 0;
+    std::size_t writingLength_ = 0;
+    bool busy_ = false;
+    bool stopping_ = false;
+    std::string error_;
+    std::thread thread_;
+};
+
+} // namespace parvelle::pst
