@@ -6,15 +6,7 @@
 # then their ratio and the number and size of the files written.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)" --target parvelle-cli olmgen >/dev/null
-archive=${1:-build/bench/large.olm}
-if [ ! -f "$archive" ]; then
-    mkdir -p "$(dirname "$archive")"
-    echo "generating $archive ..."
-    build/tools/olmgen/olmgen large "$archive"
-fi
-size=$(stat -c %s "$archive")
+source bench/prepare.sh "$@"
 work=$(mktemp -d "$(dirname "$archive")/eml-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 

@@ -7,15 +7,7 @@
 # excluded) next to its budget of 64 MB + 1 KB per item.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)" --target parvelle-cli olmgen >/dev/null
-archive=${1:-build/bench/large.olm}
-if [ ! -f "$archive" ]; then
-    mkdir -p "$(dirname "$archive")"
-    echo "generating $archive ..."
-    build/tools/olmgen/olmgen large "$archive"
-fi
-size=$(stat -c %s "$archive")
+source bench/prepare.sh "$@"
 
 now() { date +%s.%N; }
 runs=${RUNS:-3}
