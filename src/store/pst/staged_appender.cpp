@@ -70,8 +70,6 @@ bool StagedAppender::wait(std::string& error) {
 }
 
 void StagedAppender::run() {
-    std::uint64_t previousBase = 0;
-    std::size_t previousLength = 0;
     std::unique_lock lock(mutex_);
     for (;;) {
         changed_.wait(lock, [this] { return busy_ || stopping_; });
