@@ -9,6 +9,7 @@
 #include "mailbox/member_paths.h"
 #include "markup/markup_document.h"
 #include "platform/datetime.h"
+#include "platform/text.h"
 
 namespace parvelle::mailbox {
 namespace {
@@ -36,7 +37,7 @@ public:
     void line(std::string_view label, std::string_view value) {
         page_ += "<p> ";
         page_ += label;
-        page_ += escapeHtml(value);
+        page_ += text::escapeHtml(value);
     }
 
     // Text field: a line when the element is found and its text is not empty. Returns the text.
@@ -344,7 +345,8 @@ void renderMails(MarkupDocument& doc, JobState& s) {
         if (doc.FindChild("OPFMessageCopyHTMLBody"))
             s.previewText = doc.ChildText();
         else if (!plain.empty())
-            s.previewText = "<pre style=\"white-space: pre-wrap\">" + escapeHtml(plain) + "</pre>";
+            s.previewText =
+                "<pre style=\"white-space: pre-wrap\">" + text::escapeHtml(plain) + "</pre>";
         else
             s.previewText.clear();
         if (doc.FindChild("OPFMessageGetHasHTML"))
@@ -399,33 +401,6 @@ void renderLoaded(MarkupDocument& doc, JobState& s) {
 }
 
 } // namespace
-
-std::string escapeHtml(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
 
 std::string PreviewDate(std::string_view elementText, PreviewDateFormat format) {
     // The text is split at its first 'T' and rejoined with a space; without a 'T' all of it is

@@ -26,7 +26,4 @@ enum class PreviewDateFormat {
 // English day and month names; "Invalid DateTime" when the text does not parse.
 std::string PreviewDate(std::string_view elementText, PreviewDateFormat format);
 
-// Text made safe to insert between HTML tags or inside a quoted attribute.
-std::string escapeHtml(std::string_view text);
-
 } // namespace parvelle::mailbox

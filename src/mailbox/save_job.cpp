@@ -169,6 +169,13 @@ void SaveJob::run() {
     state_.log.AppendLogRow("Saving Completed Time:", state_.jobTimeText, "");
 }
 
+bool SaveJob::beginAccount(const stAccountinfo& account) {
+    state_.progressMode = ProgressMode::Saving;
+    state_.currentMailboxName = account.name;
+    progress();
+    return state_.folderTree.isChecked(account.treeItem);
+}
+
 void SaveJob::loginFailed(const char* message) {
     jobSession_.reset();
     ui_.showMessage(message, MessageIcon::Error);
@@ -180,10 +187,7 @@ bool SaveJob::saveToPst() {
     const std::size_t count = state_.accounts.size();
     for (std::size_t i = 0; i < count; ++i) {
         const stAccountinfo account = state_.accounts[i];
-        state_.progressMode = ProgressMode::Saving;
-        state_.currentMailboxName = account.name;
-        progress();
-        if (!state_.folderTree.isChecked(account.treeItem))
+        if (!beginAccount(account))
             continue;
         std::string path = state_.destinationPath;
         if (state_.newPst == 1)
@@ -226,10 +230,7 @@ bool SaveJob::saveToOffice365() {
     const std::size_t count = state_.accounts.size();
     for (std::size_t i = 0; i < count; ++i) {
         const stAccountinfo account = state_.accounts[i];
-        state_.progressMode = ProgressMode::Saving;
-        state_.currentMailboxName = account.name;
-        progress();
-        if (!state_.folderTree.isChecked(account.treeItem))
+        if (!beginAccount(account))
             continue;
         state_.accountItem = account.treeItem;
         collectSaveFolders(state_.rootItem);
@@ -248,10 +249,7 @@ void SaveJob::saveToFiles() {
     const std::size_t count = state_.accounts.size();
     for (std::size_t i = 0; i < count; ++i) {
         const stAccountinfo account = state_.accounts[i];
-        state_.progressMode = ProgressMode::Saving;
-        state_.currentMailboxName = account.name;
-        progress();
-        if (!state_.folderTree.isChecked(account.treeItem))
+        if (!beginAccount(account))
             continue;
         collectSaveFolders(account.treeItem);
         state_.fileExportRoot = state_.destinationPath;

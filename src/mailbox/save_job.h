@@ -53,6 +53,8 @@ private:
                   const component::ObjectRef& destination);
     void dispatchDocument(std::string_view bytes, const component::ObjectRef& destination,
                           const std::string& kindHint);
+    // Shows the account in the progress window; true when it is checked for saving.
+    bool beginAccount(const stAccountinfo& account);
     void loginFailed(const char* message);
     // An attachment's bytes read from the archive when the item asks for them.
     std::optional<mapi::AttachmentContent> openMember(const ItemSource& source);

@@ -28,4 +28,7 @@ std::size_t utf16Length(std::string_view utf8);
 std::string asciiLower(std::string_view s);
 bool equalsIgnoreAsciiCase(std::string_view a, std::string_view b);
 
+// Text made safe to insert between HTML tags or inside a quoted attribute.
+std::string escapeHtml(std::string_view text);
+
 } // namespace parvelle::text

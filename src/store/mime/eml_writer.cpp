@@ -5,6 +5,7 @@
 #include "store/mapi/derived_properties.h"
 #include "store/mapi/tags.h"
 #include "store/mime/header_encoding.h"
+#include "store/mime/message_document.h"
 #include "store/mime/transfer_encoding.h"
 
 #include <algorithm>
@@ -92,21 +93,6 @@ std::string smtpAddress(const mapi::PropertyBag& bag, mapi::PropTag emailTag,
         return smtp;
     std::string email = bag.string(emailTag);
     return isSmtpAddress(email) ? email : std::string();
-}
-
-std::string htmlBody(const mapi::PropertyBag& props) {
-    const mapi::PropValue* value = props.get(tags::kHtml);
-    if (!value)
-        return {};
-    std::string bytes;
-    if (const mapi::Binary* binary = value->asBinary())
-        bytes.assign(binary->begin(), binary->end());
-    else if (const std::string* s = value->asString())
-        bytes = *s;
-    const int codePage = props.int32(tags::kInternetCodepage, 65001);
-    if (codePage != 65001 && codepage::isSupported(codePage))
-        return codepage::toUtf8(bytes, codePage);
-    return text::sanitizeUtf8(bytes);
 }
 
 std::string attachmentName(const mapi::Attachment& a) {
@@ -379,7 +365,7 @@ private:
 
     bool body(const mapi::PropertyBag& props) {
         const std::string plain = normalizeNewlines(stringProp(props, tags::kBody));
-        const std::string html = normalizeNewlines(htmlBody(props));
+        const std::string html = normalizeNewlines(messageHtml(props));
         if (html.empty())
             return textPart("plain", plain);
         if (plain.empty())
@@ -455,13 +441,6 @@ EmlResult writeTo(const mapi::Message& message, Sink& sink) {
     return {};
 }
 
-std::string temporaryName(const std::string& path) {
-    std::random_device random;
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
-    return path + suffix;
-}
-
 } // namespace
 
 EmlResult writeEml(const mapi::Message& message, std::string& out) {
@@ -474,31 +453,10 @@ EmlResult writeEml(const mapi::Message& message, std::string& out) {
 }
 
 EmlResult writeEmlFile(const mapi::Message& message, const std::string& path) {
-    std::string temp;
-    std::FILE* file = nullptr;
-    for (int attempt = 0; attempt < 8 && !file; ++attempt) {
-        temp = temporaryName(path);
-        file = std::fopen(temp.c_str(), "wbx");
-    }
-    if (!file)
-        return {"cannot create a file next to " + path};
-    EmlResult result;
-    {
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> owner(file, std::fclose);
+    return {writeFileNextTo(path, [&](std::FILE* file) {
         FileSink sink(file);
-        result = writeTo(message, sink);
-        if (std::fclose(owner.release()) != 0 && result)
-            result = {"the message could not be written to " + path};
-    }
-    std::error_code ec;
-    if (result) {
-        std::filesystem::rename(temp, path, ec);
-        if (ec)
-            result = {"cannot rename the written message to " + path + ": " + ec.message()};
-    }
-    if (!result)
-        std::filesystem::remove(temp, ec);
-    return result;
+        return writeTo(message, sink).error;
+    })};
 }
 
 } // namespace parvelle::mime

@@ -79,34 +79,6 @@ HtmlParts splitHtml(const std::string& html) {
 
 } // namespace
 
-std::string escapeHtml(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-            break;
-        }
-    }
-    return out;
-}
-
 std::string htmlDocument(const MessageDocument& document) {
     std::string subject;
     for (const HeaderLine& line : document.headers)
@@ -114,17 +86,18 @@ std::string htmlDocument(const MessageDocument& document) {
             subject = line.value;
     const HtmlParts parts = document.htmlBody.empty() ? HtmlParts{} : splitHtml(document.htmlBody);
     std::string out = "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" +
-                      escapeHtml(subject) + "</title>\n" + parts.styles + "</head>\n<body>\n" +
-                      "<table class=\"message-headers\">\n";
+                      text::escapeHtml(subject) + "</title>\n" + parts.styles +
+                      "</head>\n<body>\n" + "<table class=\"message-headers\">\n";
     for (const HeaderLine& line : document.headers)
         out += "<tr><th style=\"text-align: left; vertical-align: top; padding-right: 1em\">" +
-               escapeHtml(line.label) + ":</th><td>" + escapeHtml(line.value) + "</td></tr>\n";
+               text::escapeHtml(line.label) + ":</th><td>" + text::escapeHtml(line.value) +
+               "</td></tr>\n";
     out += "</table>\n<hr>\n";
     if (!document.htmlBody.empty()) {
         out += "<div class=\"message-body\">\n" + parts.content + "\n</div>\n";
     } else {
         out += "<div class=\"message-body\" style=\"white-space: pre-wrap\">" +
-               escapeHtml(document.plainBody) + "</div>\n";
+               text::escapeHtml(document.plainBody) + "</div>\n";
     }
     out += "</body>\n</html>\n";
     return out;

@@ -14,9 +14,6 @@ namespace parvelle::mime {
 
 std::string htmlDocument(const MessageDocument& document);
 
-// Text with &, <, >, " and ' replaced by character references.
-std::string escapeHtml(std::string_view text);
-
 // Empty on success, otherwise what went wrong. An existing file at `path` is replaced.
 std::string writeHtmlFile(const mapi::Message& message, const std::string& path);
 

@@ -1,5 +1,7 @@
 #include "store/mime/message_document.h"
 
+#include "store/msg/atomic_file.h"
+
 #include "platform/codepage.h"
 #include "platform/datetime.h"
 #include "platform/text.h"
@@ -91,7 +93,9 @@ std::string attachmentNames(const mapi::Message& m) {
     return out;
 }
 
-std::string htmlOf(const mapi::PropertyBag& p) {
+} // namespace
+
+std::string messageHtml(const mapi::PropertyBag& p) {
     const mapi::PropValue* value = p.get(tags::kHtml);
     if (!value)
         return {};
@@ -106,15 +110,6 @@ std::string htmlOf(const mapi::PropertyBag& p) {
     return text::sanitizeUtf8(bytes);
 }
 
-std::string temporaryName(const std::string& path) {
-    std::random_device random;
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
-    return path + suffix;
-}
-
-} // namespace
-
 MessageDocument makeMessageDocument(const mapi::Message& m) {
     const mapi::PropertyBag& p = m.props;
     MessageDocument doc;
@@ -127,35 +122,33 @@ MessageDocument makeMessageDocument(const mapi::Message& m) {
     doc.headers.push_back({"Subject", oneLine(p.string(tags::kSubject))});
     if (std::string names = attachmentNames(m); !names.empty())
         doc.headers.push_back({"Attachments", std::move(names)});
-    doc.htmlBody = htmlOf(p);
+    doc.htmlBody = messageHtml(p);
     doc.plainBody = text::sanitizeUtf8(p.string(tags::kBody));
     if (doc.plainBody.empty() && !doc.htmlBody.empty())
         doc.plainBody = mapi::htmlToPlainText(doc.htmlBody);
     return doc;
 }
 
+std::string writeFileNextTo(const std::string& path,
+                            const std::function<std::string(std::FILE*)>& write) {
+    const msg::Status status = msg::writeFileAtomically(
+        path,
+        [&](std::FILE* file) {
+            const std::string error = write(file);
+            return error.empty() ? msg::Status::success() : msg::Status::failure(error);
+        },
+        false);
+    if (status.ok() || status.error().find(path) != std::string::npos)
+        return status.error();
+    return "cannot write " + path + ": " + status.error();
+}
+
 std::string writeDocumentFile(const std::string& path, std::string_view bytes) {
-    std::string temp;
-    std::FILE* file = nullptr;
-    for (int attempt = 0; attempt < 8 && !file; ++attempt) {
-        temp = temporaryName(path);
-        file = std::fopen(temp.c_str(), "wbx");
-    }
-    if (!file)
-        return "cannot create a file next to " + path;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const bool closed = std::fclose(file) == 0;
-    std::error_code ec;
-    if (!written || !closed) {
-        std::filesystem::remove(temp, ec);
-        return "the document could not be written to " + path;
-    }
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        std::filesystem::remove(temp, ec);
-        return "cannot rename the written document to " + path + ": " + ec.message();
-    }
-    return {};
+    return writeFileNextTo(path, [&](std::FILE* file) {
+        return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size()
+                   ? std::string()
+                   : "the document could not be written to " + path;
+    });
 }
 
 } // namespace parvelle::mime

@@ -3,6 +3,8 @@
 // client shows above a message (From, Sent, To, Cc, Subject, Attachments), then the body.
 #include "store/mapi/message.h"
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,9 +27,18 @@ struct MessageDocument {
 
 MessageDocument makeMessageDocument(const mapi::Message& message);
 
+// The message's HTML body as UTF-8 (converted from its internet code page), empty without one.
+std::string messageHtml(const mapi::PropertyBag& props);
+
 // Writes `bytes` to `path` under a temporary name next to it and renames it into place, so that
 // a failed write never leaves a file that looks usable. An existing file at `path` is replaced.
 // Empty on success, otherwise what went wrong.
 std::string writeDocumentFile(const std::string& path, std::string_view bytes);
+
+// Writes a file through `write` under a temporary name next to `path`, renamed into place when
+// complete (the shared rule of the EML, RTF and HTML writers). Empty on success, otherwise what
+// went wrong, naming the file.
+std::string writeFileNextTo(const std::string& path,
+                            const std::function<std::string(std::FILE*)>& write);
 
 } // namespace parvelle::mime
