@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "mailbox/preview_job.h"
+#include "store/component/store_session.h"
 
 namespace parvelle::ui {
 
@@ -33,6 +34,13 @@ void resetSession(mailbox::JobState& state, const std::string& previewFolder) {
     state.previewHtml.clear();
     state.previewHasHtml.clear();
     state.destinationPath.clear();
+    // A store still logged on is logged off, which closes its file; the component's errors are
+    // of no use to anyone at this point.
+    try {
+        component::EndStoreLogon(state.storeSession);
+    } catch (const std::exception&) {
+        state.storeSession.reset();
+    }
 }
 
 } // namespace parvelle::ui

@@ -21,7 +21,8 @@ enum class Command {
 bool commandEnabled(Command command, const mailbox::JobState& state);
 
 // Forgets the loaded archive: the mailbox model, the stop request, the preview and attachment
-// files of the working folders and the save destination. The log is kept.
+// files of the working folders and the save destination; logs off the store session. The log is
+// kept.
 void resetSession(mailbox::JobState& state, const std::string& previewFolder);
 
 } // namespace parvelle::ui

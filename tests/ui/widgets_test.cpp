@@ -1,6 +1,7 @@
 // The desktop application's widgets on the offscreen platform: scripted through their modal
 // dialogs as a user would click them.
 #include <QAction>
+#include <QApplication>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -8,14 +9,20 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <thread>
 
 #include "olmgen/olmgen.h"
+#include "store/pst/checker.h"
+#include "store/pst/inspect.h"
 #include "temp_dir.h"
 #include "ui/olm_search.h"
 #include "ui/qt/bi_splitter.h"
@@ -71,6 +78,90 @@ QString messageText(QWidget* box) {
     return box->findChild<QLabel*>("text")->text();
 }
 
+// The main window, with a look at each notification a job sends, on the job's thread before the
+// window handles it: the tests hold a job there, or act at a chosen point of it.
+class WatchedWindow : public MainWindow {
+public:
+    std::function<void(mailbox::Notification)> beforeSend;
+    void send(mailbox::Notification n, std::int64_t wParam, const void* lParam) override {
+        if (beforeSend)
+            beforeSend(n);
+        MainWindow::send(n, wParam, lParam);
+    }
+};
+
+// Replaces the save job's body for one test, and puts the real one back after it.
+class SaveBodyOverride {
+public:
+    explicit SaveBodyOverride(ui::SaveJobBody body) { ui::setSaveJobBody(std::move(body)); }
+    ~SaveBodyOverride() { ui::setSaveJobBody(saved_); }
+    SaveBodyOverride(const SaveBodyOverride&) = delete;
+    SaveBodyOverride& operator=(const SaveBodyOverride&) = delete;
+
+private:
+    ui::SaveJobBody saved_ = ui::saveJobBody();
+};
+
+// Waits on the calling (job) thread until `done` holds; false after a minute.
+bool waitOnJobThread(const std::function<bool()>& done) {
+    for (int i = 0; i < 60000 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done();
+}
+
+QTreeWidgetItem* findNode(QTreeWidgetItem* item, const QString& text) {
+    if (item->text(0) == text)
+        return item;
+    for (int i = 0; i < item->childCount(); ++i)
+        if (QTreeWidgetItem* found = findNode(item->child(i), text))
+            return found;
+    return nullptr;
+}
+
+void clickCheckBox(FolderTreeView* tree, QTreeWidgetItem* item) {
+    tree->scrollToItem(item);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                      tree->checkRect(tree->nodeOf(item)).center());
+}
+
+// The folder's path in a PST that holds one account ("/Inbox/Projects").
+std::string pstPathOf(const olmgen::ArchiveFacts& facts, const std::string& key) {
+    std::map<std::string, const olmgen::FolderFacts*> byKey;
+    for (const auto& f : facts.folders)
+        byKey[f.key] = &f;
+    std::string path;
+    for (auto it = byKey.find(key); it != byKey.end() && !it->second->isAccount;
+         it = byKey.find(it->second->parentKey))
+        path = "/" + it->second->name + path;
+    return path;
+}
+
+// Item counts by folder path of a PST file our reader reads back, after the checker has found
+// nothing wrong with it.
+std::map<std::string, std::uint64_t> readBackPst(const std::string& path) {
+    const std::string violations = [&path] {
+        auto db = pst::NodeDatabase::open(path);
+        if (!db)
+            return db.error();
+        const pst::CheckReport report = pst::checkStore(*db);
+        return report.clean() ? std::string() : pst::reportToText(path, report);
+    }();
+    if (!violations.empty()) {
+        qWarning("%s", violations.c_str());
+        return {};
+    }
+    auto reader = pst::PstReader::open(path);
+    if (!reader)
+        return {};
+    auto summary = pst::inspectStore(*reader, true);
+    if (!summary || !summary->problems.empty())
+        return {};
+    std::map<std::string, std::uint64_t> counts;
+    for (const pst::FolderSummary& folder : summary->folders)
+        counts[folder.path] = folder.items;
+    return counts;
+}
+
 } // namespace
 
 class WidgetsTest : public QObject {
@@ -79,11 +170,15 @@ class WidgetsTest : public QObject {
 private:
     parvelle::testing::TempDir dir_;
     QString archive_;
+    QString openNext_;
+    QString nextFolder_;
     std::vector<QUrl> opened_;
     QString nextSaveFile_;
 
-    // Opens the archive through "Select Mailbox" and waits for the first preview.
-    void scan(MainWindow& w) {
+    // Opens the archive (by default the small fixture) through "Select Mailbox" and waits for
+    // the first preview.
+    void scan(MainWindow& w, const QString& archive = {}) {
+        openNext_ = archive.isEmpty() ? archive_ : archive;
         ModalScript script;
         script
             .on("selectMailboxDialog",
@@ -107,12 +202,13 @@ private slots:
         const fs::path path = dir_ / "mail.olm";
         QVERIFY(olmgen::writeArchive(fixture(), path).ok());
         archive_ = toQ(path.string());
+        nextFolder_ = toQ(dir_.path().string());
         DesktopHooks& hooks = desktopHooks();
         hooks.openFile = [this](QWidget*, const QString&, const QString&) {
-            return std::optional<QString>(archive_);
+            return std::optional<QString>(openNext_);
         };
         hooks.folder = [this](QWidget*, const QString&) {
-            return std::optional<QString>(toQ(dir_.path().string()));
+            return std::optional<QString>(nextFolder_);
         };
         hooks.saveFile = [this](QWidget*, const QString&, const QString&) {
             return std::optional<QString>(nextSaveFile_);
@@ -121,6 +217,33 @@ private slots:
             opened_.push_back(url);
             return true;
         };
+    }
+
+    // Every picture is drawn from its vector source at the screen's density: at three device
+    // pixels per point a 16-point icon has 48 pixels a side, not an enlarged 16-pixel bitmap.
+    // The folder pictures are 13 different drawings.
+    void iconsAreDrawnAtTheScreensDensity() {
+        std::vector<std::pair<QString, QIcon>> icons;
+        for (int i = 0; i < 13; ++i)
+            icons.emplace_back(QStringLiteral("folder %1").arg(i), folderIcon(i));
+        for (const char* name : {"tb_select", "tb_save", "tb_help", "tb_about", "tb_log", "clip",
+                                 "file", "msg_information", "msg_question", "msg_error", "app"})
+            icons.emplace_back(QString::fromLatin1(name), svgIcon(QString::fromLatin1(name)));
+        std::set<QByteArray> folderPictures;
+        for (const auto& [name, icon] : icons) {
+            const QImage image =
+                icon.pixmap(QSize(16, 16), 3.0).toImage().convertToFormat(QImage::Format_ARGB32);
+            QVERIFY2(image.size() == QSize(48, 48), qPrintable(name));
+            int opaque = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    opaque += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
+            QVERIFY2(opaque > 48, qPrintable(name)); // a drawing, not an empty picture
+            if (name.startsWith("folder "))
+                folderPictures.insert(QByteArray(reinterpret_cast<const char*>(image.constBits()),
+                                                 image.sizeInBytes()));
+        }
+        QCOMPARE(folderPictures.size(), std::size_t(13));
     }
 
     void startsEmptyWithSaveAndLogDisabled() {
@@ -208,6 +331,41 @@ private slots:
         QVERIFY(script.done());
     }
 
+    // A listing's rows reach the view in batches, in their order; adding them selects row 0
+    // without starting its preview, which waits for the end of the listing.
+    void listShowsAddedRowsInBatches() {
+        ItemListView list;
+        list.resize(600, 300);
+        list.show();
+        // Focus reaching a list with rows makes its first row current, which is not what is
+        // tested here.
+        QVERIFY(QTest::qWaitForWindowActive(&list));
+        int insertions = 0;
+        connect(list.model(), &QAbstractItemModel::rowsInserted, [&insertions] { ++insertions; });
+        QSignalSpy previews(&list, &ItemListView::previewRequested);
+        constexpr int kRows = 2000;
+        for (int i = 0; i < kRows; ++i) {
+            mailbox::RecoveredOlmHeaderData record;
+            record.subject = "row " + std::to_string(i);
+            list.addRow(record);
+        }
+        QTRY_COMPARE(list.rowCount(), kRows);
+        QVERIFY(insertions < kRows / 10);
+        for (int i = 0; i < kRows; ++i)
+            QCOMPARE(list.recordAt(i)->subject, "row " + std::to_string(i));
+        QCOMPARE(list.topLevelItem(kRows - 1)->text(3), QString("row %1").arg(kRows - 1));
+        QVERIFY(list.topLevelItem(0)->isSelected());
+        QCOMPARE(previews.count(), 0);
+        list.selectFirstRow();
+        QCOMPARE(previews.count(), 1);
+        QCOMPARE(previews.at(0).at(0).toInt(), 0);
+        list.removeAll();
+        list.addRow({});
+        list.removeAll(); // a row still waiting for its batch goes too
+        QTest::qWait(100);
+        QCOMPARE(list.rowCount(), 0);
+    }
+
     void sortingSharesOneDirection() {
         MainWindow w;
         w.resize(1000, 700);
@@ -234,7 +392,7 @@ private slots:
         MainWindow w;
         w.show();
         scan(w);
-        ui::setSaveJobBody({});
+        const SaveBodyOverride noSave{ui::SaveJobBody()};
         ModalScript script;
         script
             .on("formatDialog",
@@ -284,7 +442,7 @@ private slots:
         w.show();
         scan(w);
         std::atomic<int> loops{0};
-        ui::setSaveJobBody([&w, &loops](mailbox::MailboxConverter&) {
+        const SaveBodyOverride endless([&w, &loops](mailbox::MailboxConverter&) {
             w.state().progressMode = mailbox::ProgressMode::Saving;
             while (w.state().stopRequested.load() == 0) {
                 ++loops;
@@ -323,8 +481,212 @@ private slots:
         QVERIFY(script.done());
         QVERIFY(!w.jobRunning());
         QVERIFY(w.action("actionSave")->isEnabled());
-        ui::setSaveJobBody({});
         fs::remove(w.state().destinationPath);
+    }
+
+    // The whole save as a user goes through it: the sample archive scanned, two folders of one
+    // account checked, the save chain to a new PST per mailbox, the modal progress box, the
+    // closing message and the log. The PST file is then checked and read back.
+    void saveFlowWritesTheCheckedFoldersToANewPst() {
+        const parvelle::testing::TempDir archives; // not where the find test searches
+        const fs::path sample = archives / "sample.olm";
+        const olmgen::WriteResult written =
+            olmgen::writeArchive(olmgen::sampleDescription(), sample);
+        QVERIFY(written.ok());
+        WatchedWindow w;
+        w.resize(1000, 700);
+        w.show();
+        scan(w, toQ(sample.string()));
+
+        FolderTreeView* tree = w.folderTree();
+        QTreeWidgetItem* root = tree->topLevelItem(0);
+        const QString account = "jane.doe@example.com";
+        QTreeWidgetItem* jane = findNode(root, account);
+        QVERIFY(jane != nullptr);
+        QTreeWidgetItem* inbox = findNode(jane, "Inbox");
+        QTreeWidgetItem* contacts = findNode(jane, "Contacts");
+        QVERIFY(inbox != nullptr && contacts != nullptr);
+        clickCheckBox(tree, root);
+        clickCheckBox(tree, inbox); // with its subfolders, and the account and archive above
+        clickCheckBox(tree, contacts);
+        QCOMPARE(root->checkState(0), Qt::Checked);
+        QCOMPARE(jane->checkState(0), Qt::Checked);
+        QCOMPARE(findNode(root, "kenji.sato@example.jp")->checkState(0), Qt::Unchecked);
+        QCOMPARE(findNode(jane, "Sent Items")->checkState(0), Qt::Unchecked);
+
+        // What the PST must hold: the items of the checked folders, by folder path.
+        std::map<std::string, std::uint64_t> expected;
+        const std::string prefix = fromQ(account) + "/";
+        for (const olmgen::FolderFacts& folder : written.facts.folders) {
+            const std::string path = pstPathOf(written.facts, folder.key);
+            if (folder.key.rfind(prefix, 0) == 0 &&
+                (path == "/Contacts" || path == "/Inbox" || path.rfind("/Inbox/", 0) == 0))
+                expected[path] = 0;
+        }
+        for (const olmgen::ItemFacts& item : written.facts.items) {
+            const std::string path = pstPathOf(written.facts, item.folderKey);
+            if (item.folderKey.rfind(prefix, 0) == 0 && expected.count(path) != 0)
+                ++expected[path];
+        }
+        QVERIFY(expected.size() >= 4); // Inbox, two levels below it, Contacts
+        std::int64_t expectedItems = 0;
+        for (const auto& [path, count] : expected)
+            expectedItems += static_cast<std::int64_t>(count);
+
+        const fs::path out = dir_ / "save-flow";
+        fs::create_directories(out);
+        nextFolder_ = toQ(out.string());
+        // The job waits at its second progress step until the progress box has been looked at.
+        std::atomic<int> savingSteps{0};
+        std::atomic<bool> progressSeen{false};
+        w.beforeSend = [&](mailbox::Notification n) {
+            if (n == mailbox::Notification::Progress &&
+                w.state().progressMode.load() == mailbox::ProgressMode::Saving &&
+                ++savingSteps >= 2)
+                waitOnJobThread([&] { return progressSeen.load(); });
+        };
+        ModalScript script;
+        script
+            .on("formatDialog",
+                [](QWidget* d) {
+                    QVERIFY(d->findChild<QRadioButton*>("format0")->isChecked()); // .PST
+                    ModalScript::click(d, "ok");
+                })
+            .on("newPstDialog",
+                [](QWidget* d) {
+                    QVERIFY(!d->findChild<QPushButton*>("ok")->isEnabled());
+                    QVERIFY(d->findChild<QRadioButton*>("perMailbox")->isChecked());
+                    ModalScript::click(d, "browse");
+                    QVERIFY(d->findChild<QPushButton*>("ok")->isEnabled());
+                    ModalScript::click(d, "ok");
+                })
+            .on("progressDialog",
+                [&](QWidget* d) {
+                    QVERIFY(d->isModal());
+                    QVERIFY(d->findChild<QPushButton*>("stop")->isVisible());
+                    QTRY_VERIFY(d->findChild<QLabel*>("line1")->text().contains(account));
+                    progressSeen = true;
+                })
+            .on("saveCompleteDialog", [](QWidget* d) {
+                QVERIFY(d->findChild<QLabel*>("link")->isVisible());
+                ModalScript::click(d, "ok");
+            });
+        w.saveMailbox();
+        progressSeen = true; // never leave the job waiting, even when a step above failed
+        QTRY_VERIFY_WITH_TIMEOUT(script.done(), 60000);
+        QTRY_VERIFY(!w.jobRunning());
+        QVERIFY(w.action("actionSave")->isEnabled());
+
+        QCOMPARE(w.state().savedStores.size(), std::size_t(1));
+        const std::string pstFile = w.state().savedStores.front();
+        QCOMPARE(fs::path(pstFile).filename().string(), fromQ(account) + ".pst");
+        QCOMPARE(w.state().itemsSaved.load(), expectedItems);
+        QCOMPARE(w.state().itemsFailed.load(), std::int64_t(0));
+        const std::map<std::string, std::uint64_t> counts = readBackPst(pstFile);
+        QVERIFY(!counts.empty());
+        for (const auto& [path, count] : expected) {
+            QVERIFY2(counts.count(path) != 0, path.c_str());
+            QCOMPARE(counts.at(path), count);
+        }
+        for (const auto& [path, count] : counts)
+            QVERIFY2(count == 0 || expected.count(path) != 0, path.c_str());
+        std::size_t pstFiles = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(out))
+            pstFiles += entry.path().extension() == ".pst" ? 1 : 0;
+        QCOMPARE(pstFiles, std::size_t(1)); // the unchecked accounts got none
+
+        // The log report lists the save with each folder converted.
+        QStringList converted;
+        bool timesLogged = false;
+        ModalScript log;
+        log.on("logReportDialog", [&](QWidget* d) {
+            auto* list = d->findChild<QTreeWidget*>("logList");
+            bool saving = false;
+            for (int i = 0; i < list->topLevelItemCount(); ++i) {
+                const QTreeWidgetItem* row = list->topLevelItem(i);
+                saving = saving || row->text(0) == "Saving Start Time:";
+                if (saving && row->text(2) == "Converted")
+                    converted << row->text(1);
+                timesLogged = timesLogged || row->text(0) == "Saving Completed Time:";
+            }
+            ModalScript::click(d, "close");
+        });
+        w.showLogReport();
+        QVERIFY(log.done());
+        QVERIFY(timesLogged);
+        for (const QString folder : {"Inbox", "Projects", "Contacts"})
+            QVERIFY2(converted.contains(folder), qPrintable(folder));
+        QVERIFY(!converted.contains("Sent Items"));
+    }
+
+    // "Exit" in the middle of a save: the save stops, its PST is closed consistently before the
+    // window goes, and holds the items written until then; nothing else is shown.
+    void exitDuringSaveLeavesAConsistentPst() {
+        olmgen::Account acct;
+        acct.name = "acct";
+        olmgen::MailFolder inbox{"Inbox", {}, {}};
+        for (int i = 0; i < 40; ++i) {
+            olmgen::Mail m;
+            m.subject = "mail " + std::to_string(i);
+            m.from = {"Ann", "ann@example.com"};
+            m.sentTime = "2020-02-03T04:05:06";
+            m.body = "body " + std::to_string(i);
+            inbox.mails.push_back(m);
+        }
+        acct.mailFolders.push_back(inbox);
+        olmgen::ArchiveDescription description;
+        description.accounts.push_back(acct);
+        const parvelle::testing::TempDir archives;
+        const fs::path archive = archives / "forty.olm";
+        QVERIFY(olmgen::writeArchive(description, archive).ok());
+
+        WatchedWindow w;
+        w.show();
+        scan(w, toQ(archive.string()));
+        const fs::path out = dir_ / "exit-during-save";
+        fs::create_directories(out);
+        nextFolder_ = toQ(out.string());
+        const std::string work = w.workFolder();
+
+        // After the tenth item the user exits; the job goes on only once the exit was confirmed.
+        constexpr std::int64_t kBeforeExit = 10;
+        std::atomic<bool> exitAsked{false};
+        w.beforeSend = [&](mailbox::Notification n) {
+            if (n != mailbox::Notification::Progress || w.state().itemsSaved.load() < kBeforeExit ||
+                exitAsked.exchange(true))
+                return;
+            QMetaObject::invokeMethod(
+                &w, [&w] { w.close(); }, Qt::QueuedConnection);
+            waitOnJobThread([&] { return w.state().stopRequested.load() != 0; });
+        };
+        ModalScript script;
+        script.on("formatDialog", [](QWidget* d) { ModalScript::click(d, "ok"); })
+            .on("newPstDialog",
+                [](QWidget* d) {
+                    ModalScript::click(d, "browse");
+                    ModalScript::click(d, "ok");
+                })
+            .on("messageBox", [](QWidget* box) {
+                QCOMPARE(messageText(box), QString(ui::texts::kExitQuestion));
+                ModalScript::click(box, "yes");
+            });
+        w.saveMailbox();
+        QTRY_VERIFY_WITH_TIMEOUT(script.done(), 60000);
+        QTRY_VERIFY(!w.isVisible());
+        QVERIFY(!w.jobRunning());
+        // Neither the end-of-save message nor "Process aborted" appears after the exit.
+        QTest::qWait(300);
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        QVERIFY(!fs::exists(fs::path(work) / "preview"));
+
+        QCOMPARE(w.state().savedStores.size(), std::size_t(1));
+        const std::int64_t saved = w.state().itemsSaved.load();
+        QVERIFY(saved >= kBeforeExit);
+        QVERIFY(saved < 40);
+        const std::map<std::string, std::uint64_t> counts =
+            readBackPst(w.state().savedStores.front());
+        QVERIFY(counts.count("/Inbox") != 0);
+        QCOMPARE(counts.at("/Inbox"), static_cast<std::uint64_t>(saved));
     }
 
     void logReportSavesAndClears() {

@@ -10,6 +10,8 @@ namespace parvelle::ui::qt {
 namespace {
 
 constexpr int kRecordRole = Qt::UserRole + 1;
+// Rows wait at most this long for their batch, so the first rows appear at once.
+constexpr int kBatchMilliseconds = 30;
 
 } // namespace
 
@@ -48,6 +50,9 @@ ItemListView::ItemListView(QWidget* parent) : QTreeWidget(parent) {
     for (int c = 1; c < 5; ++c)
         setColumnWidth(c, 200);
     connect(header(), &QHeaderView::sectionClicked, this, &ItemListView::sortByColumn);
+    flushTimer_.setSingleShot(true);
+    flushTimer_.setInterval(kBatchMilliseconds);
+    connect(&flushTimer_, &QTimer::timeout, this, &ItemListView::flushRows);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) {
                 if (current.isValid() && selectionModel()->isSelected(current))
@@ -57,7 +62,7 @@ ItemListView::ItemListView(QWidget* parent) : QTreeWidget(parent) {
 
 void ItemListView::addRow(const mailbox::RecoveredOlmHeaderData& record) {
     records_.push_back(record);
-    auto* row = new QTreeWidgetItem;
+    auto row = std::make_unique<QTreeWidgetItem>();
     row->setData(0, kRecordRole, static_cast<qulonglong>(records_.size() - 1));
     if (record.hasAttachments == 1)
         row->setIcon(0, svgIcon("clip"));
@@ -65,8 +70,29 @@ void ItemListView::addRow(const mailbox::RecoveredOlmHeaderData& record) {
     for (int c = 0; c < 4; ++c)
         if (!texts[c]->empty())
             row->setText(c + 1, toQ(*texts[c]));
-    addTopLevelItem(row);
-    scrollToItem(row);
+    pending_.push_back(std::move(row));
+    if (pending_.size() == 1) {
+        // The timer shows a batch that stops growing; a steady stream is flushed by age.
+        flushTimer_.start();
+        if (!sinceFlush_.isValid())
+            sinceFlush_.start();
+    }
+    if (sinceFlush_.elapsed() >= kBatchMilliseconds)
+        flushRows();
+}
+
+void ItemListView::flushRows() {
+    flushTimer_.stop();
+    sinceFlush_.start();
+    if (pending_.empty())
+        return;
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(static_cast<qsizetype>(pending_.size()));
+    for (auto& row : pending_)
+        rows.push_back(row.release());
+    pending_.clear();
+    addTopLevelItems(rows);
+    scrollToItem(rows.back());
     if (QTreeWidgetItem* first = topLevelItem(0)) {
         const QSignalBlocker blocker(selectionModel());
         first->setSelected(true);
@@ -74,12 +100,15 @@ void ItemListView::addRow(const mailbox::RecoveredOlmHeaderData& record) {
 }
 
 void ItemListView::removeAll() {
+    flushTimer_.stop();
+    pending_.clear();
     const QSignalBlocker blocker(selectionModel());
     clear();
     records_.clear();
 }
 
 void ItemListView::selectFirstRow() {
+    flushRows();
     QTreeWidgetItem* first = topLevelItem(0);
     if (first == nullptr)
         return;
@@ -107,20 +136,21 @@ void ItemListView::sortByColumn(int column) {
         header()->setSortIndicator(column, sorter_.nextAscending() ? Qt::AscendingOrder
                                                                    : Qt::DescendingOrder);
     }
+    flushRows();
     std::vector<const mailbox::RecoveredOlmHeaderData*> rows;
-    std::vector<QTreeWidgetItem*> items;
-    for (int i = 0; i < topLevelItemCount(); ++i) {
-        items.push_back(topLevelItem(i));
+    for (int i = 0; i < topLevelItemCount(); ++i)
         rows.push_back(recordAt(i));
-    }
     const std::vector<std::size_t> order = sorter_.sort(column, rows);
     QTreeWidgetItem* current = currentItem();
     const QList<QTreeWidgetItem*> selected = selectedItems();
     const QSignalBlocker blocker(selectionModel());
-    while (topLevelItemCount() > 0)
-        takeTopLevelItem(0);
+    // All rows leave and come back in one step each: row by row would be quadratic.
+    const QList<QTreeWidgetItem*> items = invisibleRootItem()->takeChildren();
+    QList<QTreeWidgetItem*> sorted;
+    sorted.reserve(items.size());
     for (const std::size_t i : order)
-        addTopLevelItem(items[i]);
+        sorted.push_back(items[static_cast<qsizetype>(i)]);
+    addTopLevelItems(sorted);
     if (current != nullptr)
         setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
     for (QTreeWidgetItem* s : selected)

@@ -36,12 +36,12 @@ int main(int argc, char** argv) {
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaction(signal, &action, nullptr);
     QTimer terminateCheck;
-    QObject::connect(&terminateCheck, &QTimer::timeout, &window, [&window] {
+    QObject::connect(&terminateCheck, &QTimer::timeout, &window, [&window, &terminateCheck] {
         if (g_terminate.load() == 0)
             return;
-        window.state().stopRequested = 1;
-        if (!window.jobRunning())
-            QApplication::exit(0);
+        terminateCheck.stop();
+        window.endSession();
+        QApplication::exit(0);
     });
     terminateCheck.start(200);
 

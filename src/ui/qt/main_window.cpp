@@ -239,6 +239,8 @@ void MainWindow::onPosted(Notification n, std::int64_t wParam) {
         activeJob_->deferred.emplace_back(n, wParam);
         return;
     }
+    if (endOfJob && exiting_)
+        return;
     switch (n) {
     case Notification::Ended:
         updateCommands();
@@ -498,13 +500,15 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    endSession();
+    event->accept();
+}
+
+void MainWindow::endSession() {
     exiting_ = true;
-    // A running job is stopped and allowed to finish, so that it removes what it had only half
-    // written instead of leaving it behind.
     state_.stopRequested = 1;
     waitForActiveJob();
     resetSession();
-    event->accept();
 }
 
 } // namespace parvelle::ui::qt

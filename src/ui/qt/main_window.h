@@ -51,6 +51,11 @@ public:
     void openWebPage(const char* settingName);
     // Starts the scan of state().archivePath as "Convert" does.
     void startScan();
+    // What "Exit" does once confirmed (also the end asked for by a signal): a running job is
+    // stopped and allowed to finish, so a save closes its output file consistently instead of
+    // leaving it half written; then the session is reset, which removes the working files. What
+    // the job posts at its end shows nothing any more.
+    void endSession();
 
     mailbox::JobState& state() { return state_; }
     FolderTreeView* folderTree() const { return tree_; }
