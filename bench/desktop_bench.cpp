@@ -179,6 +179,9 @@ bool previews(const std::string& archive) {
             if (!waitFor([&] { return ended && !w.jobRunning(); }, 60000))
                 return false;
             times.push_back(elapsed);
+            if (elapsed >= 50)
+                std::printf("  slow preview: %s row %d, %.1f ms\n", qPrintable(node->text(0)), row,
+                            elapsed);
         }
     }
     if (times.empty())

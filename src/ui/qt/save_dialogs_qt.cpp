@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <ctime>
 
 #include "ui/qt/desktop_hooks.h"
@@ -125,7 +126,8 @@ public:
         list_->setObjectName("profiles");
         list_->setRootIsDecorated(false);
         list_->setHeaderLabels({tr("Profile Name"), tr("PST File Path")});
-        list_->setColumnWidth(0, 75);
+        // The profile column is at least as wide as its caption.
+        list_->setColumnWidth(0, std::max(75, list_->header()->sectionSizeHint(0)));
         list_->setColumnWidth(1, 725);
         list_->setSelectionBehavior(QAbstractItemView::SelectRows);
         path_ = readOnlyPath(this, "path");
@@ -141,7 +143,8 @@ public:
         layout->addWidget(pstRadio_);
         layout->addLayout(pathRow);
         layout->addLayout(buttonRow({ok_}));
-        resize(640, 360);
+        // Wide enough for both columns, so an empty list shows no horizontal scroll bar.
+        resize(list_->columnWidth(0) + list_->columnWidth(1) + 40, 360);
 
         connect(profileRadio_, &QRadioButton::clicked, this, [this] {
             logic_.chooseProfiles();

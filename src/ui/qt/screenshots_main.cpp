@@ -114,13 +114,16 @@ int main(int argc, char** argv) {
     }
     initResources();
     const QString archive = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
-    g_output = QString::fromLocal8Bit(argv[2]);
+    g_output = QDir(QString::fromLocal8Bit(argv[2])).absolutePath();
     QDir().mkpath(g_output);
     const QString scratch = g_output + "/scratch";
     QDir().mkpath(scratch);
 
     DesktopHooks& hooks = desktopHooks();
-    hooks.openFile = [&](QWidget*, const QString&, const QString&) {
+    hooks.openFile = [&](QWidget*, const QString&, const QString& filter) {
+        // The PST browser of "Append" is shown a PST path, every other one the archive.
+        if (filter.contains(QLatin1String("pst"), Qt::CaseInsensitive))
+            return std::optional<QString>(scratch + "/Outlook.pst");
         return std::optional<QString>(archive);
     };
     hooks.folder = [&](QWidget*, const QString&) { return std::optional<QString>(scratch); };
@@ -259,6 +262,8 @@ int main(int argc, char** argv) {
 
     ModalScript log;
     log.on("logReportDialog", [](QWidget* d) {
+        // The end of the log: the save's rows below the scan's.
+        d->findChild<QTreeWidget*>("logList")->scrollToBottom();
         grab(d, "14-log-report");
         ModalScript::click(d, "close");
     });
