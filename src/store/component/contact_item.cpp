@@ -25,52 +25,57 @@ namespace {
 using enum TypedValue;
 const mapi::Guid& kAddress = mapi::psets::kAddress;
 
+// What a row derives on save, after its property: a "name part" the display name and the
+// file-as name with its id; a "work part" (PidLidWorkAddressCity and its siblings) the work
+// address, and the mailing address when that is the business one; a "home part" the home
+// address; an "other part" the other address.
 const std::vector<TypedProperty>& contactTable() {
     static const std::vector<TypedProperty> table = {
-        byTag(0x60040002, LocalDate, 0x3A41),       // Anniversary: PidTagWeddingAnniversary
+        // Anniversary: PidTagWeddingAnniversary; derives PidLidWeddingAnniversaryLocal
+        byTag(0x60040002, LocalDate, 0x3A41),
         byTag(0x60040006, Text, 0x3A2E),            // AssistantTelephoneNumber
-        byTag(0x60040008, LocalDate, 0x3A42),       // Birthday: PidTagBirthday
+        byTag(0x60040008, LocalDate, 0x3A42),       // Birthday: PidTagBirthday; PidLidBirthdayLocal
         byTag(0x6004000A, Text, 0x3A1B),            // Business2TelephoneNumber
-        byName(0x6004000E, Text, kAddress, 0x8046), // BusinessAddressCity: PidLidWorkAddressCity
-        byName(0x60040010, Text, kAddress, 0x8049), // BusinessAddressCountry: ...WorkAddressCountry
-        byName(0x60040012, Text, kAddress, 0x8048), // BusinessAddressPostalCode: ...PostalCode
-        byName(0x60040016, Text, kAddress, 0x8047), // BusinessAddressState: ...WorkAddressState
-        byName(0x60040018, Text, kAddress, 0x8045), // BusinessAddressStreet: ...WorkAddressStreet
+        byName(0x6004000E, Text, kAddress, 0x8046), // BusinessAddressCity: ...City; work part
+        byName(0x60040010, Text, kAddress, 0x8049), // BusinessAddressCountry: ...Country; work part
+        byName(0x60040012, Text, kAddress, 0x8048), // BusinessAddressPostalCode: ...; work part
+        byName(0x60040016, Text, kAddress, 0x8047), // BusinessAddressState: ...State; work part
+        byName(0x60040018, Text, kAddress, 0x8045), // BusinessAddressStreet: ...Street; work part
         byTag(0x6004001A, Text, 0x3A24),            // BusinessFaxNumber
         byTag(0x6004001C, Text, 0x3A51),            // BusinessHomePage
         byTag(0x6004001E, Text, 0x3A08),            // BusinessTelephoneNumber
         byTag(0x60040024, TextList, 0x3A58),        // Children: PidTagChildrensNames
-        byTag(0x6004002D, Text, 0x3A16),            // CompanyName
+        byTag(0x6004002D, Text, 0x3A16),            // CompanyName; file-as when there is no name
         byTag(0x60040033, Text, 0x3A18),            // Department: PidTagDepartmentName
-        byTag(0x6004004D, Text, 0x3A06),            // FirstName: PidTagGivenName
+        byTag(0x6004004D, Text, 0x3A06),            // FirstName: PidTagGivenName; name part
         byTag(0x60040059, Text, 0x3A43),            // Hobbies
         byTag(0x6004005B, Text, 0x3A2F),            // Home2TelephoneNumber
-        byTag(0x6004005F, Text, 0x3A59),            // HomeAddressCity
-        byTag(0x60040061, Text, 0x3A5A),            // HomeAddressCountry
-        byTag(0x60040063, Text, 0x3A5B),            // HomeAddressPostalCode
-        byTag(0x60040067, Text, 0x3A5C),            // HomeAddressStateOrProvince
-        byTag(0x60040069, Text, 0x3A5D),            // HomeAddressStreet
+        byTag(0x6004005F, Text, 0x3A59),            // HomeAddressCity; home part
+        byTag(0x60040061, Text, 0x3A5A),            // HomeAddressCountry; home part
+        byTag(0x60040063, Text, 0x3A5B),            // HomeAddressPostalCode; home part
+        byTag(0x60040067, Text, 0x3A5C),            // HomeAddressStateOrProvince; home part
+        byTag(0x60040069, Text, 0x3A5D),            // HomeAddressStreet; home part
         byTag(0x6004006B, Text, 0x3A25),            // HomeFaxNumber
         byTag(0x6004006D, Text, 0x3A09),            // HomeTelephoneNumber
         byName(0x6004006F, Text, kAddress, 0x8062), // IMAddress: PidLidInstantMessagingAddress
         byTag(0x60040077, Text, 0x3A17),            // JobTitle: PidTagTitle
-        byTag(0x60040083, Text, 0x3A11),            // LastName: PidTagSurname
-        byTag(0x60040096, Text, 0x3A44),            // MiddleName
+        byTag(0x60040083, Text, 0x3A11),            // LastName: PidTagSurname; name part
+        byTag(0x60040096, Text, 0x3A44),            // MiddleName; name part
         byTag(0x60040098, Text, 0x3A1C),            // MobileTelephoneNumber
         byTag(0x6004009E, Text, 0x3A4F),            // NickName: PidTagNickname
-        byTag(0x600400A6, Text, 0x3A5F),            // OtherAddressCity
-        byTag(0x600400A8, Text, 0x3A60),            // OtherAddressCountry
-        byTag(0x600400AA, Text, 0x3A61),            // OtherAddressPostalCode
-        byTag(0x600400AE, Text, 0x3A62),            // OtherAddressStateOrProvince
-        byTag(0x600400B0, Text, 0x3A63),            // OtherAddressStreet
+        byTag(0x600400A6, Text, 0x3A5F),            // OtherAddressCity; other part
+        byTag(0x600400A8, Text, 0x3A60),            // OtherAddressCountry; other part
+        byTag(0x600400AA, Text, 0x3A61),            // OtherAddressPostalCode; other part
+        byTag(0x600400AE, Text, 0x3A62),            // OtherAddressStateOrProvince; other part
+        byTag(0x600400B0, Text, 0x3A63),            // OtherAddressStreet; other part
         byTag(0x600400B2, Text, 0x3A23),            // OtherFaxNumber: PidTagPrimaryFaxNumber
         byTag(0x600400B4, Text, 0x3A1F),            // OtherTelephoneNumber
         byTag(0x600400B6, Text, 0x3A21),            // PagerNumber: PidTagPagerTelephoneNumber
         byTag(0x600400BA, Text, 0x3A1A),            // PrimaryTelephoneNumber
         byTag(0x600400BE, Text, 0x3A1D),            // RadioTelephoneNumber
         byTag(0x600400C4, Text, 0x3A48),            // Spouse: PidTagSpouseName
-        byTag(0x600400C6, Text, 0x3A05),            // Suffix: PidTagGeneration
-        byTag(0x600400CA, Text, 0x3A45),            // Title: PidTagDisplayNamePrefix
+        byTag(0x600400C6, Text, 0x3A05),            // Suffix: PidTagGeneration; name part
+        byTag(0x600400CA, Text, 0x3A45),            // Title: PidTagDisplayNamePrefix; name part
         byName(0x600400D8, Text, kAddress, 0x802B), // WebPage: PidLidHtml
     };
     return table;
