@@ -741,6 +741,10 @@ TEST(KindsToPst, PstExtractorReadsEveryField) {
         {"birthday", "1985-05-04T00:00:00.000Z"},
         {"anniversary", "2010-06-18T22:00:00.000Z"},
         {"fileUnder", "Ångström, Zoë"},
+        {"email1AddressType", "SMTP"},
+        {"email1DisplayName", "Zoë Ångström (zoe@example.se)"},
+        // childrensNames is left out: pst-extractor returns the multi-valued property's raw bytes.
+        {"body", "Prefers e-mail;\nallergic to <nuts> 🥜."},
     };
     for (const auto& [field, value] : contactValues)
         EXPECT_EQ(contact->field(field), value) << field;
@@ -763,6 +767,10 @@ TEST(KindsToPst, PstExtractorReadsEveryField) {
         // pst-extractor takes the series' first and last day from the end of the blob, where an
         // appointment's blob keeps its exception blocks; our reader checks them instead.
         {"reminderSet", "true"},
+        {"reminderDelta", "15"},
+        {"busyStatus", "2"},
+        {"allAttendees", "Alice Archer; Omar Odeh; Room Fjord"},
+        {"sensitivity", "0"},
         {"sentRepresentingEmailAddress", "jane.doe@example.com"},
         {"recipient0", "1 alice@example.com"},
         {"recipient1", "1 omar@example.sa"},
@@ -850,6 +858,12 @@ TEST(KindsToPst, PstExtractorReadsEveryField) {
     EXPECT_EQ(group->field("member1"), "omar@example.sa <omar@example.sa>");
     EXPECT_EQ(group->field("member2"), "Zoë Ångström <zoe@example.se>");
     EXPECT_EQ(group->field("member3"), "");
+    const auto* unnamed = find("Contacts", "");
+    ASSERT_NE(unnamed, nullptr);
+    EXPECT_EQ(unnamed->field("member0"), "Papa <papa@example.cn>");
+    const auto* holiday = find("Calendar", "عطلة — إجازة");
+    ASSERT_NE(holiday, nullptr);
+    EXPECT_EQ(holiday->field("sensitivity"), "2"); // private
 
     const auto* codes = find("Notes", "Wi-Fi & door codes");
     ASSERT_NE(codes, nullptr);
