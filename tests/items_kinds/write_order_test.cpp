@@ -159,6 +159,27 @@ TEST(WriteOrder, Contact) {
     EXPECT_EQ(callsFor(&ReadContact, "contact", xml), expected);
 }
 
+// The reader looks its elements up forward only, in alphabetical order: an element that comes
+// before, in the document, one already found is not seen.
+TEST(WriteOrder, ContactElementsOutOfOrderAreLostAsTheReaderSkipsPastThem) {
+    const std::string xml = "<contact>"
+                            "<OPFContactCopyLastName>Fox</OPFContactCopyLastName>"
+                            "<OPFContactCopyFirstName>Quick</OPFContactCopyFirstName>"
+                            "<OPFContactCopyNickName>Q</OPFContactCopyNickName>"
+                            "</contact>";
+    const std::vector<std::string> expected = {
+        "folder get 0x11",
+        "items call 0x4 'IPM.Contact'",
+        "item put 0x1E 'IPM.Contact'",
+        "item put 0x6004009E 'Q'",
+        "item put 0x6004004D 'Quick'",
+        "item put 0x41 false",
+        "item put 0x38 true",
+        "item call 0x6",
+    };
+    EXPECT_EQ(callsFor(&ReadContact, "contact", xml), expected);
+}
+
 // Attendees, then the organizer last; a recurring, private, all-day event with a reminder.
 const std::string kEventXml =
     "<appointment>"
