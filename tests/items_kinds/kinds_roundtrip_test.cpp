@@ -433,6 +433,12 @@ std::vector<ContactField> contactFields() {
         n(0x8005, "Ångström, Zoë"),
         n(0x8082, "SMTP"),
         n(0x8080, "Zoë Ångström (zoe@example.se)"),
+        // The fax numbers as FAX entries: business (Fax2), home (Fax3) and primary (Fax1).
+        n(0x80C2, "FAX"),
+        n(0x80C3, "Zoë Ångström@+46 8 123 45 68"),
+        n(0x80C4, "Zoë Ångström"),
+        n(0x80D3, "Zoë Ångström@+46 8 100 00 04"),
+        n(0x80B3, "Zoë Ångström@+46 8 100 00 05"),
     };
 }
 
@@ -455,6 +461,18 @@ TEST(KindsToPst, ContactFieldsArriveInOurReader) {
     EXPECT_EQ(s.time(*c, 0x3A41), "2010-06-18T22:00:00Z");
     EXPECT_EQ(s.time(*c, 0x0E06), "2024-02-01T12:00:00Z");
     EXPECT_EQ(s.text(*c, kBody), "Prefers e-mail;\nallergic to <nuts> 🥜.");
+    // Three e-mail addresses and three faxes, listed in the order of their slots.
+    const auto listId = s.namedId(address(0x8028));
+    ASSERT_TRUE(listId);
+    std::vector<std::uint32_t> listed;
+    if (const auto list = c->props.find(*listId); list != c->props.end()) {
+        const std::vector<std::uint8_t>& d = list->second.data; // 32-bit values, no count
+        for (std::size_t at = 0; at + 4 <= d.size(); at += 4)
+            listed.push_back(d[at] | d[at + 1] << 8 | d[at + 2] << 16 |
+                             static_cast<std::uint32_t>(d[at + 3]) << 24);
+    }
+    EXPECT_EQ(listed, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(s.integer(*c, address(0x8029)).value_or(0), 0x3F);
     const auto entryId = s.binary(*c, address(0x8085));
     ASSERT_TRUE(entryId);
     EXPECT_EQ(*entryId,

@@ -6,7 +6,8 @@
 // - per e-mail slot whose address was given (PidLidEmailNEmailAddress, or PidLidEmailN-
 //   OriginalDisplayName set alone, which archives fill with the address): the address, address
 //   type "SMTP", display name "Name (address)", original display name and a one-off entry id,
-//   then PidLidAddressBookProviderEmailList and PidLidAddressBookProviderArrayType;
+//   likewise per fax number (business, home, primary) its FAX entry "name@number", then
+//   PidLidAddressBookProviderEmailList and PidLidAddressBookProviderArrayType;
 // - PidLidWorkAddress, PidLidHomeAddress and PidLidOtherAddress from their parts, and, when the
 //   mailing address parts are set, PidTagPostalAddress and PidLidPostalAddressId (business when
 //   they are the business address's, whose missing parts they then take);
@@ -41,7 +42,7 @@ const std::vector<TypedProperty>& contactTable() {
         byName(0x60040012, Text, kAddress, 0x8048), // BusinessAddressPostalCode: ...; work part
         byName(0x60040016, Text, kAddress, 0x8047), // BusinessAddressState: ...State; work part
         byName(0x60040018, Text, kAddress, 0x8045), // BusinessAddressStreet: ...Street; work part
-        byTag(0x6004001A, Text, 0x3A24),            // BusinessFaxNumber
+        byTag(0x6004001A, Text, 0x3A24),            // BusinessFaxNumber; its FAX entry (Fax2)
         byTag(0x6004001C, Text, 0x3A51),            // BusinessHomePage
         byTag(0x6004001E, Text, 0x3A08),            // BusinessTelephoneNumber
         byTag(0x60040024, TextList, 0x3A58),        // Children: PidTagChildrensNames
@@ -55,7 +56,7 @@ const std::vector<TypedProperty>& contactTable() {
         byTag(0x60040063, Text, 0x3A5B),            // HomeAddressPostalCode; home part
         byTag(0x60040067, Text, 0x3A5C),            // HomeAddressStateOrProvince; home part
         byTag(0x60040069, Text, 0x3A5D),            // HomeAddressStreet; home part
-        byTag(0x6004006B, Text, 0x3A25),            // HomeFaxNumber
+        byTag(0x6004006B, Text, 0x3A25),            // HomeFaxNumber; its FAX entry (Fax3)
         byTag(0x6004006D, Text, 0x3A09),            // HomeTelephoneNumber
         byName(0x6004006F, Text, kAddress, 0x8062), // IMAddress: PidLidInstantMessagingAddress
         byTag(0x60040077, Text, 0x3A17),            // JobTitle: PidTagTitle
@@ -68,7 +69,7 @@ const std::vector<TypedProperty>& contactTable() {
         byTag(0x600400AA, Text, 0x3A61),            // OtherAddressPostalCode; other part
         byTag(0x600400AE, Text, 0x3A62),            // OtherAddressStateOrProvince; other part
         byTag(0x600400B0, Text, 0x3A63),            // OtherAddressStreet; other part
-        byTag(0x600400B2, Text, 0x3A23),            // OtherFaxNumber: PidTagPrimaryFaxNumber
+        byTag(0x600400B2, Text, 0x3A23),            // OtherFaxNumber: PidTagPrimaryFaxNumber; Fax1
         byTag(0x600400B4, Text, 0x3A1F),            // OtherTelephoneNumber
         byTag(0x600400B6, Text, 0x3A21),            // PagerNumber: PidTagPagerTelephoneNumber
         byTag(0x600400BA, Text, 0x3A1A),            // PrimaryTelephoneNumber
@@ -175,6 +176,27 @@ void deriveEmails(MailItem& item) {
                       mapi::PropValue::binary(mapi::oneOffEntryId(shown, type, address)));
         present.push_back(static_cast<std::int32_t>(i));
         arrayType |= 1 << i;
+    }
+    // A fax number is an address too: "name@number" of type FAX, listed after the e-mails.
+    struct FaxSlot {
+        std::uint16_t number;
+        std::uint32_t first; // PidLidFaxNAddressType; the address, name and entry id follow
+        std::int32_t entry;  // its place in the list
+    };
+    constexpr FaxSlot kFaxes[] = {{0x3A24, 0x80C2, 3}, {0x3A25, 0x80D2, 4}, {0x3A23, 0x80B2, 5}};
+    for (const FaxSlot& fax : kFaxes) {
+        const std::string number = item.message().props.string(tag(fax.number));
+        if (number.empty())
+            continue;
+        const std::string name = display.empty() ? number : display;
+        const std::string address = name + "@" + number;
+        item.setNamed(addressProp(fax.first), mapi::PropValue::unicode("FAX"));
+        item.setNamed(addressProp(fax.first + 1), mapi::PropValue::unicode(address));
+        item.setNamed(addressProp(fax.first + 2), mapi::PropValue::unicode(name));
+        item.setNamed(addressProp(fax.first + 3),
+                      mapi::PropValue::binary(mapi::oneOffEntryId(name, "FAX", address)));
+        present.push_back(fax.entry);
+        arrayType |= 1 << fax.entry;
     }
     if (!present.empty()) {
         // PidLidAddressBookProviderEmailList and ...ArrayType.
