@@ -431,6 +431,7 @@ std::vector<ContactField> contactFields() {
         t(kSubject, "Zoë Ångström"),
         t(0x3001, "Zoë Ångström"),
         n(0x8005, "Ångström, Zoë"),
+        t(0x3A0A, "Z.M.Å."),
         n(0x8082, "SMTP"),
         n(0x8080, "Zoë Ångström (zoe@example.se)"),
         // The fax numbers as FAX entries: business (Fax2), home (Fax3) and primary (Fax1).

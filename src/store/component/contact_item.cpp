@@ -1,8 +1,8 @@
 // The contact kind (IPM.Contact, MS-OXOCNTC).
 //
 // Derived on save, as Outlook does when its own object model saves a contact:
-// - PidTagDisplayName from the subject (or the name parts), PidLidFileUnder "Last, First" with
-//   PidLidFileUnderId;
+// - PidTagDisplayName from the subject (or the name parts), PidTagInitials from the name parts,
+//   PidLidFileUnder "Last, First" with PidLidFileUnderId;
 // - per e-mail slot whose address was given (PidLidEmailNEmailAddress, or PidLidEmailN-
 //   OriginalDisplayName set alone, which archives fill with the address): the address, address
 //   type "SMTP", display name "Name (address)", original display name and a one-off entry id,
@@ -26,8 +26,8 @@ namespace {
 using enum TypedValue;
 const mapi::Guid& kAddress = mapi::psets::kAddress;
 
-// What a row derives on save, after its property: a "name part" the display name and the
-// file-as name with its id; a "work part" (PidLidWorkAddressCity and its siblings) the work
+// What a row derives on save, after its property: a "name part" the display name, the initials
+// and the file-as name with its id; a "work part" (PidLidWorkAddressCity and its siblings) the work
 // address, and the mailing address when that is the business one; a "home part" the home
 // address; an "other part" the other address.
 const std::vector<TypedProperty>& contactTable() {
@@ -135,6 +135,19 @@ void deriveNames(MailItem& item) {
         p.setString(tags::kDisplayName, display);
     if (p.string(tags::kSubject).empty() && !display.empty())
         p.setString(tags::kSubject, display);
+    // PidTagInitials: the first letter of each name part, each with a dot ("Q.B.F.").
+    std::string initials;
+    for (const std::string* part : {&first, &middle, &last}) {
+        if (part->empty())
+            continue;
+        std::size_t length = 1; // the whole first UTF-8 character
+        while (length < part->size() &&
+               (static_cast<unsigned char>((*part)[length]) & 0xC0) == 0x80)
+            ++length;
+        initials += part->substr(0, length) + ".";
+    }
+    if (!initials.empty() && p.string(tag(0x3A0A)).empty())
+        p.setString(tag(0x3A0A), initials);
 
     std::string fileUnder;
     std::int32_t fileUnderId = 0x3001; // the display name
