@@ -592,12 +592,13 @@ TEST(KindsToPst, EventTimesAndRecurrenceArriveInOurReader) {
         // Outlook file in Paris has it); a single event records none.
         const auto zone = s.binary(*item, appointment(0x8233));
         EXPECT_EQ(zone.has_value(), e.recurrenceType != 0);
-        if (zone)
+        if (zone) {
             EXPECT_EQ(*zone,
                       (std::vector<std::uint8_t>{
                           0xc4, 0xff, 0xff, 0xff, 0, 0, 0, 0, 0xc4, 0xff, 0xff, 0xff, 0, 0, 0, 0,
                           10,   0,    0,    0,    5, 0, 3, 0, 0,    0,    0,    0,    0, 0, 0, 0,
                           0,    0,    3,    0,    0, 0, 5, 0, 2,    0,    0,    0,    0, 0, 0, 0}));
+        }
         EXPECT_EQ(s.time(*item, appointment(0x8235)), e.clipStart);
         EXPECT_EQ(s.time(*item, appointment(0x8236)), e.clipEnd);
         EXPECT_EQ(s.time(*item, 0x0E06), "2024-03-10T12:00:00Z");
@@ -807,7 +808,13 @@ TEST(KindsToPst, PstExtractorReadsEveryField) {
         const char* end;
         const char* subType; // all day
         const char* recurrenceType;
-        const char *frequency, *patternType, *period, *days, *endType, *count;
+        // The series' blob fields; none for a single event.
+        const char* frequency = "";
+        const char* patternType = "";
+        const char* period = "";
+        const char* days = "";
+        const char* endType = "";
+        const char* count = "";
     };
     const SeriesSeen series[] = {
         {"Daily stand-up ☕", "2024-03-18T08:00:00.000Z", "2024-03-18T08:15:00.000Z", "false", "2",
