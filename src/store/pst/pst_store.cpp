@@ -839,7 +839,11 @@ bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string&
         error = closed_ ? "the PST file is closed" : "no such folder";
         return false;
     }
-    if (!validate(message, error) || !assignNamedIds(message, error))
+    if (!validate(message, error))
+        return false;
+    // Derived here rather than on the writing thread, which has the most to do.
+    mapi::deriveOnSave(message);
+    if (!assignNamedIds(message, error))
         return false;
     if (contentBytes(message) > kMaxQueuedContent || !writer_.joinable()) {
         if (const std::string failed = drain(); !failed.empty()) {
@@ -868,7 +872,6 @@ bool PstStore::storeMessage(FolderId folderId, mapi::Message& message, std::stri
     auto it = folders_.find(folderId);
     if (!loadFolderTables(*it->second, error))
         return false;
-    mapi::deriveOnSave(message);
     auto written = writeMessage(message, error);
     if (!written)
         return false;
