@@ -52,31 +52,44 @@ mapi::Message derived(const mapi::Message& message) {
     return copy;
 }
 
-bool writeMsg(const mapi::Message& message, const std::string& path, std::string& error) {
+bool writeMsg(const mapi::Message& message, const platform::FileTarget& target,
+              std::string& error) {
     // Like the other formats' files, left to the system to write back: a flush per mail would
     // make an export of many mails many times slower than copying the archive.
     msg::MsgWriteOptions options;
     options.sync = false;
-    const msg::Status status = msg::writeMsgFile(derived(message), path, options);
+    const msg::Status status = msg::writeMsgFile(derived(message), target, options);
     if (!status)
         error = status.error();
     return status.ok();
 }
 
-bool writeEml(const mapi::Message& message, const std::string& path, std::string& error) {
-    const mime::EmlResult result = mime::writeEmlFile(derived(message), path);
+// What the properties derived on save add never decides whether a message fits an MSG file, so
+// the check reads the message as it is.
+bool checkMsg(const mapi::Message& message, std::string& error) {
+    const msg::Status status = msg::checkMsgLimits(message);
+    if (!status)
+        error = status.error();
+    return status.ok();
+}
+
+bool writeEml(const mapi::Message& message, const platform::FileTarget& target,
+              std::string& error) {
+    const mime::EmlResult result = mime::writeEmlFile(derived(message), target);
     if (!result)
         error = result.error;
     return static_cast<bool>(result);
 }
 
-bool writeRtf(const mapi::Message& message, const std::string& path, std::string& error) {
-    error = mime::writeRtfFile(derived(message), path);
+bool writeRtf(const mapi::Message& message, const platform::FileTarget& target,
+              std::string& error) {
+    error = mime::writeRtfFile(derived(message), target);
     return error.empty();
 }
 
-bool writeHtml(const mapi::Message& message, const std::string& path, std::string& error) {
-    error = mime::writeHtmlFile(derived(message), path);
+bool writeHtml(const mapi::Message& message, const platform::FileTarget& target,
+               std::string& error) {
+    error = mime::writeHtmlFile(derived(message), target);
     return error.empty();
 }
 
@@ -183,7 +196,8 @@ component::SaveAsType saveAsType(SaveFormat format) {
 }
 
 // Writes the mail, already saved as the intermediate MSG message, in the job's format to a
-// newly reserved file.
+// newly reserved file. The writers fill the reserved file itself; `reserved` names it until it
+// is complete, for the caller to remove should writing fail.
 void exportMessage(const ObjectRef& message, const std::string& msgPath, SaveFormat format,
                    std::string& reserved) {
     const ReservedPath target =
@@ -196,7 +210,8 @@ void exportMessage(const ObjectRef& message, const std::string& msgPath, SaveFor
         if (!rendered)
             throw ComponentError("The PDF could not be written: " + rendered.error);
     } else {
-        message->call(kSaveAs, {reserved, static_cast<std::int32_t>(saveAsType(format))});
+        message->call(kSaveAs, {reserved, static_cast<std::int32_t>(saveAsType(format)),
+                                std::int32_t{target.file.get()}});
     }
     reserved.clear();
 }
@@ -209,6 +224,7 @@ component::FileWriters MessageFileWriters() {
     writers.eml = &writeEml;
     writers.rtf = &writeRtf;
     writers.html = &writeHtml;
+    writers.msgCheck = &checkMsg;
     return writers;
 }
 
@@ -258,21 +274,21 @@ std::string MakeMessageFilePath(const mailbox::JobState& state) {
 ReservedPath MakeUniqueExportPath(const std::string& path, SaveFormat format) {
     const std::string extension = ExportExtension(format);
     if (extension.empty() || path.size() < 4)
-        return {path, "not a path of a message-file format: " + path};
+        return {path, "not a path of a message-file format: " + path, {}};
     const std::string stem = path.substr(0, path.size() - 4);
     std::string candidate = path;
     // Far more than any folder holds; the bound only keeps a broken file system from looping.
     constexpr std::uint32_t kMaxCounter = 10'000'000;
     for (std::uint32_t counter = 0;; ++counter) {
-        const int fd = ::open(candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            ::close(fd);
-            return {candidate, {}};
-        }
+        // Readable and writable under the umask, as the written file is to be: it is filled in
+        // place.
+        const int fd = ::open(candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            return {candidate, {}, platform::UniqueFd(fd)};
         if (errno != EEXIST)
-            return {candidate, "cannot create " + candidate + ": " + std::strerror(errno)};
+            return {candidate, "cannot create " + candidate + ": " + std::strerror(errno), {}};
         if (counter == kMaxCounter)
-            return {candidate, "no free file name left for " + path};
+            return {candidate, "no free file name left for " + path, {}};
         candidate = stem + std::to_string(counter) + extension;
     }
 }
@@ -284,8 +300,12 @@ void WriteMailToFile(const ObjectRef&, ItemHolder& holder, ItemConversion& conv)
     if (!conv.jobSession)
         throw ComponentError("There is no store session to create message files with");
     const std::string msgPath = MakeMessageFilePath(conv.state);
+    // The MSG file is written by the save only when it is the export; for the other formats it
+    // is an intermediate step that the item merely checks.
     const ObjectRef message =
-        conv.jobSession->call(kNewFileItem, {msgPath, "IPM.Note", std::int32_t{2}}).toObject();
+        conv.jobSession
+            ->call(kNewFileItem, {msgPath, "IPM.Note", std::int32_t{2}, format != SaveFormat::Msg})
+            .toObject();
     if (!message)
         throw ComponentError("The message file could not be created: " + msgPath);
     if (format == SaveFormat::Msg) {
