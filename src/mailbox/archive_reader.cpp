@@ -4,32 +4,22 @@
 
 namespace parvelle::mailbox {
 
-std::optional<std::string_view> viewItemBytes(ZipByteSource& archive, const ItemSource& item,
-                                              InflatedMember& cache) {
-    const auto total = static_cast<std::int64_t>(archive.size());
-    if (item.offset < 0 || item.size < 0 || item.offset > total)
-        return std::nullopt;
-    if (item.method == 0) {
-        if (item.size > total - item.offset)
-            return std::nullopt;
-        const auto n = static_cast<std::size_t>(item.size);
-        const std::uint8_t* data = archive.view(static_cast<std::uint64_t>(item.offset), n);
-        if (data == nullptr)
-            return std::nullopt;
-        return std::string_view(reinterpret_cast<const char*>(data), n);
-    }
-    if (item.method != 8 || item.packedSize < 0 || item.packedSize > total - item.offset)
-        return std::nullopt;
-    if (cache.offset != item.offset) {
-        cache.offset = -1;
-        const auto n = static_cast<std::size_t>(item.packedSize);
-        const std::uint8_t* packed = archive.view(static_cast<std::uint64_t>(item.offset), n);
-        std::string inflated;
-        if (packed == nullptr || !inflateRaw({packed, n}, item.memberSize, inflated))
-            return std::nullopt;
-        cache.bytes = std::move(inflated);
-        cache.offset = item.offset;
-    }
+namespace {
+
+// Inflates the item's member from its compressed bytes into `cache`.
+bool inflateMember(std::span<const std::uint8_t> packed, const ItemSource& item,
+                   InflatedMember& cache) {
+    cache.offset = -1;
+    std::string inflated;
+    if (!inflateRaw(packed, item.memberSize, inflated))
+        return false;
+    cache.bytes = std::move(inflated);
+    cache.offset = item.offset;
+    return true;
+}
+
+// The item's part of its member inflated in `cache`.
+std::optional<std::string_view> itemInMember(const ItemSource& item, const InflatedMember& cache) {
     if (item.innerOffset < 0 || item.innerOffset > static_cast<std::int64_t>(cache.bytes.size()) ||
         item.size > static_cast<std::int64_t>(cache.bytes.size()) - item.innerOffset)
         return std::nullopt;
@@ -37,14 +27,79 @@ std::optional<std::string_view> viewItemBytes(ZipByteSource& archive, const Item
         .substr(static_cast<std::size_t>(item.innerOffset), static_cast<std::size_t>(item.size));
 }
 
+bool locatedInside(const ItemSource& item, std::int64_t total) {
+    if (item.offset < 0 || item.size < 0 || item.offset > total)
+        return false;
+    if (item.method == 0)
+        return item.size <= total - item.offset;
+    return item.method == 8 && item.packedSize >= 0 && item.packedSize <= total - item.offset;
+}
+
+} // namespace
+
+std::optional<std::string_view> viewItemBytes(ZipByteSource& archive, const ItemSource& item,
+                                              InflatedMember& cache) {
+    if (!locatedInside(item, static_cast<std::int64_t>(archive.size())))
+        return std::nullopt;
+    if (item.method == 0) {
+        const auto n = static_cast<std::size_t>(item.size);
+        const std::uint8_t* data = archive.view(static_cast<std::uint64_t>(item.offset), n);
+        if (data == nullptr)
+            return std::nullopt;
+        return std::string_view(reinterpret_cast<const char*>(data), n);
+    }
+    if (cache.offset != item.offset) {
+        const auto n = static_cast<std::size_t>(item.packedSize);
+        const std::uint8_t* packed = archive.view(static_cast<std::uint64_t>(item.offset), n);
+        if (packed == nullptr) {
+            cache.offset = -1;
+            return std::nullopt;
+        }
+        if (!inflateMember({packed, n}, item, cache))
+            return std::nullopt;
+    }
+    return itemInMember(item, cache);
+}
+
 bool ArchiveReader::open(const std::string& path) {
     cache_ = {};
-    return file_.open(path);
+    if (!file_.open(path))
+        return false;
+    reader_ = platform::ReadOnlyFile::open(path);
+    return true;
 }
 
 std::optional<std::string> ArchiveReader::read(const ItemSource& item) {
-    SpanByteSource source(file_.bytes());
-    if (const auto bytes = viewItemBytes(source, item, cache_))
+    if (!reader_) {
+        SpanByteSource mapped(file_.bytes());
+        if (const auto bytes = viewItemBytes(mapped, item, cache_))
+            return std::string(*bytes);
+        return std::nullopt;
+    }
+    // The same checks and results as through the mapping, with the bytes read from the file.
+    if (!locatedInside(item, static_cast<std::int64_t>(file_.size())))
+        return std::nullopt;
+    auto readInto = [&](std::string& out, std::int64_t n) {
+        out.resize(static_cast<std::size_t>(n));
+        return reader_->readAt(static_cast<std::uint64_t>(item.offset),
+                               {reinterpret_cast<std::uint8_t*>(out.data()), out.size()});
+    };
+    if (item.method == 0) {
+        std::string bytes;
+        if (!readInto(bytes, item.size))
+            return std::nullopt;
+        return bytes;
+    }
+    if (cache_.offset != item.offset) {
+        if (!readInto(packed_, item.packedSize)) {
+            cache_.offset = -1;
+            return std::nullopt;
+        }
+        if (!inflateMember({reinterpret_cast<const std::uint8_t*>(packed_.data()), packed_.size()},
+                           item, cache_))
+            return std::nullopt;
+    }
+    if (const auto bytes = itemInMember(item, cache_))
         return std::string(*bytes);
     return std::nullopt;
 }

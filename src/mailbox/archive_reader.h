@@ -13,6 +13,7 @@
 #include "mailbox/records.h"
 #include "mailbox/zip_walk.h"
 #include "platform/mapped_file.h"
+#include "platform/read_only_file.h"
 
 namespace parvelle::mailbox {
 
@@ -33,13 +34,18 @@ public:
     bool isOpen() const { return file_.isOpen(); }
     const std::string& error() const { return file_.error(); }
     const platform::MappedFile& file() const { return file_; }
+    // The archive for reads at offsets (null when it could not be opened a second time); it
+    // stays open as long as someone holds it.
+    const std::shared_ptr<platform::ReadOnlyFile>& reader() const { return reader_; }
 
     // The item's bytes, or nothing when they lie outside the archive or cannot be inflated.
     std::optional<std::string> read(const ItemSource& item);
 
 private:
     platform::MappedFile file_;
+    std::shared_ptr<platform::ReadOnlyFile> reader_;
     InflatedMember cache_;
+    std::string packed_; // the last compressed member read, reused
 };
 
 // An archive file read front to back through one reused buffer. The walk and the summaries read

@@ -66,20 +66,21 @@ SaveJob::SaveJob(MailboxConverter& converter, JobState& state, JobFrontEnd& ui)
 }
 
 std::optional<mapi::AttachmentContent> SaveJob::openMember(const ItemSource& source) {
-    const auto bytes = archive_.file().bytes();
-    if (source.method == 0 && source.offset >= 0 && source.size >= 0 &&
-        static_cast<std::uint64_t>(source.offset) <= bytes.size() &&
-        static_cast<std::uint64_t>(source.size) <= bytes.size() - source.offset) {
-        // Stored data is read in place from the mapping, which lives as long as the job.
-        const auto data = bytes.subspan(static_cast<std::size_t>(source.offset),
-                                        static_cast<std::size_t>(source.size));
+    const std::uint64_t total = archive_.file().size();
+    const std::shared_ptr<platform::ReadOnlyFile>& file = archive_.reader();
+    if (file && source.method == 0 && source.offset >= 0 && source.size >= 0 &&
+        static_cast<std::uint64_t>(source.offset) <= total &&
+        static_cast<std::uint64_t>(source.size) <= total - source.offset) {
+        // Stored data is read from the archive when the store writes it, straight into its
+        // blocks; the content keeps the file open for as long as the store may need it.
+        const auto start = static_cast<std::uint64_t>(source.offset);
+        const auto size = static_cast<std::uint64_t>(source.size);
         mapi::AttachmentContent content;
-        content.size = data.size();
-        content.read = [data](std::uint64_t offset, std::span<std::uint8_t> out) {
-            if (offset > data.size() || out.size() > data.size() - offset)
+        content.size = size;
+        content.read = [file, start, size](std::uint64_t offset, std::span<std::uint8_t> out) {
+            if (offset > size || out.size() > size - offset)
                 return false;
-            std::memcpy(out.data(), data.data() + offset, out.size());
-            return true;
+            return file->readAt(start + offset, out);
         };
         return content;
     }

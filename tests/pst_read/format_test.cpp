@@ -57,6 +57,27 @@ TEST(PstFormat, PermuteRoundTripsAndMatchesTable) {
     EXPECT_EQ(encoded, all);
 }
 
+TEST(PstFormat, PermuteOfLongRunsMatchesByteByByte) {
+    // Long runs take the vector path where the processor has one; single bytes never do.
+    for (std::size_t size : {1u, 63u, 64u, 65u, 200u, 8176u}) {
+        std::vector<std::uint8_t> data(size);
+        std::uint32_t seed = 0x9E3779B9u * static_cast<std::uint32_t>(size);
+        for (auto& b : data) {
+            seed = seed * 1664525u + 1013904223u;
+            b = static_cast<std::uint8_t>(seed >> 24);
+        }
+        auto whole = data;
+        permuteEncode(whole);
+        for (std::size_t i = 0; i < size; ++i) {
+            std::uint8_t one = data[i];
+            permuteEncode(std::span(&one, 1));
+            ASSERT_EQ(whole[i], one) << "size " << size << " at " << i;
+        }
+        permuteDecode(whole);
+        EXPECT_EQ(whole, data) << "size " << size;
+    }
+}
+
 TEST(PstFormat, CyclicIsItsOwnInverseAndDependsOnKey) {
     std::vector<std::uint8_t> data(1000);
     std::iota(data.begin(), data.end(), 7);

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -199,26 +201,69 @@ TEST_F(PstSafety, AttachmentOfFourGigabytesIsAnErrorNotATruncation) {
 // An attachment whose source fails part-way (a file that vanished, a damaged archive member)
 // fails that one message; what was already written of it is dropped, not left in the file.
 TEST_F(PstSafety, AttachmentThatCannotBeReadLeavesNothingBehind) {
-    std::string error;
-    auto store = PstStore::create(path_, {}, error);
-    ASSERT_TRUE(store) << error;
-    auto inbox = store->addFolder(store->rootFolder(), "Inbox", "IPF.Note", error);
-    ASSERT_TRUE(inbox);
-    mapi::Message m = simpleMail("Unreadable", "x");
-    m.attachments.push_back(mapi::Attachment::byValue("fine.bin", mapi::Binary(20000, 7)));
-    mapi::AttachmentContent failing;
-    failing.size = 50000;
-    failing.read = [](std::uint64_t offset, std::span<std::uint8_t> out) {
-        std::fill(out.begin(), out.end(), std::uint8_t{1});
-        return offset < 20000; // the third block cannot be read
-    };
-    m.attachments.push_back(mapi::Attachment::byValue("broken.bin", failing));
-    EXPECT_FALSE(store->addMessage(*inbox, m, error));
-    EXPECT_NE(error.find("broken.bin"), std::string::npos) << error;
-    ASSERT_TRUE(store->addMessage(*inbox, simpleMail("Fine", "y"), error)) << error;
-    ASSERT_TRUE(store->close(error)) << error;
-    EXPECT_EQ(messagesIn(path_, "Inbox"), 1u);
-    EXPECT_EQ(checkerViolations(path_), "");
+    // A small message is read whole before it is queued; one with attachments too large to hold
+    // is written at once, its attachments read block by block into the file.
+    for (const std::uint64_t size : {std::uint64_t{50000}, std::uint64_t{20u << 20}}) {
+        SCOPED_TRACE(size);
+        std::filesystem::remove(path_);
+        std::string error;
+        auto store = PstStore::create(path_, {}, error);
+        ASSERT_TRUE(store) << error;
+        auto inbox = store->addFolder(store->rootFolder(), "Inbox", "IPF.Note", error);
+        ASSERT_TRUE(inbox);
+        mapi::Message m = simpleMail("Unreadable", "x");
+        m.attachments.push_back(mapi::Attachment::byValue("fine.bin", mapi::Binary(20000, 7)));
+        mapi::AttachmentContent failing;
+        failing.size = size;
+        const std::uint64_t readable = size - 10000; // the last bytes cannot be read
+        failing.read = [readable](std::uint64_t offset, std::span<std::uint8_t> out) {
+            std::fill(out.begin(), out.end(), std::uint8_t{1});
+            return offset + out.size() <= readable;
+        };
+        m.attachments.push_back(mapi::Attachment::byValue("broken.bin", failing));
+        EXPECT_FALSE(store->addMessage(*inbox, m, error));
+        EXPECT_NE(error.find("broken.bin"), std::string::npos) << error;
+        ASSERT_TRUE(store->addMessage(*inbox, simpleMail("Fine", "y"), error)) << error;
+        ASSERT_TRUE(store->close(error)) << error;
+        EXPECT_EQ(messagesIn(path_, "Inbox"), 1u);
+        EXPECT_EQ(checkerViolations(path_), "");
+    }
+}
+
+TEST_F(PstSafety, WriteFailureOnTheWritingThreadReachesTheCaller) {
+    // Messages are written by the store's own thread; a file that stops growing (here: the
+    // process's file size limit) must fail the calls that follow, never pass for success.
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4u << 20, 4u << 20};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::string error;
+        auto store = PstStore::create(path_, options("", 5), error);
+        auto inbox = store ? store->addFolder(store->rootFolder(), "Inbox", "IPF.Note", error)
+                           : std::nullopt;
+        if (!inbox)
+            ::_exit(10);
+        int accepted = 0;
+        for (; accepted < 400; ++accepted) {
+            mapi::Message m = simpleMail("Mail " + std::to_string(accepted), "x");
+            m.attachments.push_back(mapi::Attachment::byValue("data.bin", mapi::Binary(100000, 3)));
+            if (!store->addMessage(*inbox, m, error))
+                break;
+        }
+        if (accepted == 400)
+            ::_exit(11); // 40 MB went into a file limited to 4 MB without a word
+        if (error.find("could not be written") == std::string::npos)
+            ::_exit(12);
+        std::string closeError;
+        ::_exit(store->close(closeError) ? 13 : 0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "10: no store, 11: every message accepted, 12: wrong error, 13: close succeeded";
 }
 
 TEST_F(PstSafety, PasswordIsStoredAsOutlookStoresIt) {

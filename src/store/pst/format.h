@@ -620,4 +620,9 @@ void cyclicCrypt(std::span<std::uint8_t> bytes, std::uint32_t key);
 void decodeBlock(CryptMethod method, std::span<std::uint8_t> bytes, std::uint64_t bid);
 void encodeBlock(CryptMethod method, std::span<std::uint8_t> bytes, std::uint64_t bid);
 
+// The last step before a block's bytes go to the file: encodes its data with `method` (None for
+// internal blocks, which are never encoded) and writes its trailer.
+void sealBlock(Format f, CryptMethod method, std::span<std::uint8_t> block, std::size_t dataSize,
+               std::uint64_t bid, std::uint64_t ib);
+
 } // namespace parvelle::pst

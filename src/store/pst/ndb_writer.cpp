@@ -392,7 +392,7 @@ NdbWriter::Space NdbWriter::reserve(std::uint64_t size, std::uint64_t align) {
     std::memset(out_->extend(ib + size), 0, ib - eof_);
     setAllocated(ib, size, true);
     eof_ = ib + size;
-    return {ib, out_->at(ib)};
+    return {ib, out_->at(ib), true};
 }
 
 std::uint64_t NdbWriter::nextBid(bool internal) {
@@ -408,11 +408,20 @@ std::uint64_t NdbWriter::storeBlock(std::uint64_t bid, std::span<const std::uint
     std::uint8_t* block = space.at;
     std::copy(data.begin(), data.end(), block);
     std::memset(block + data.size(), 0, total - data.size());
-    if (encode)
-        encodeBlock(header_.crypt, std::span(block, data.size()), bid);
-    writeBlockTrailer(kFormat, std::span(block, total), data.size(), bid, space.ib);
+    sealBlockAt(space, data.size(), bid, encode);
     blocks_.push_back({bidKey(bid), space.ib, static_cast<std::uint16_t>(data.size()), 1});
     return bid;
+}
+
+void NdbWriter::sealBlockAt(const Space& space, std::size_t dataSize, std::uint64_t bid,
+                            bool encode) {
+    const CryptMethod method = encode ? header_.crypt : CryptMethod::None;
+    if (space.appended) {
+        out_->seal({space.ib, bid, static_cast<std::uint32_t>(dataSize), method});
+        return;
+    }
+    sealBlock(kFormat, method, std::span(space.at, blockTotalSize(kFormat, dataSize)), dataSize,
+              bid, space.ib);
 }
 
 std::uint64_t NdbWriter::writeExternalBlock(std::span<const std::uint8_t> data) {
@@ -428,10 +437,8 @@ std::span<std::uint8_t> NdbWriter::beginExternalBlock(std::size_t size) {
 }
 
 std::uint64_t NdbWriter::finishExternalBlock(std::span<std::uint8_t> data, bool keep) {
-    const std::size_t total = blockTotalSize(kFormat, data.size());
     const std::uint64_t bid = nextBid(false);
-    encodeBlock(header_.crypt, data, bid);
-    writeBlockTrailer(kFormat, std::span(openBlock_.at, total), data.size(), bid, openBlock_.ib);
+    sealBlockAt(openBlock_, data.size(), bid, true);
     blocks_.push_back({bidKey(bid), openBlock_.ib, static_cast<std::uint16_t>(data.size()), 1});
     if (keep)
         return bid;

@@ -117,6 +117,7 @@ private:
     struct Space {
         std::uint64_t ib = 0;
         std::uint8_t* at = nullptr;
+        bool appended = false; // in the appender's buffer (else in reused space)
     };
 
     std::span<std::uint8_t> beginExternalBlock(std::size_t size);
@@ -140,6 +141,9 @@ private:
     std::uint64_t writeInternalBlock(std::span<const std::uint8_t> data,
                                      const std::vector<std::uint64_t>& children);
     std::uint64_t storeBlock(std::uint64_t bid, std::span<const std::uint8_t> data, bool encode);
+    // Encodes the block's data (external blocks) and writes its trailer; for appended space the
+    // appender's thread does it just before writing.
+    void sealBlockAt(const Space& space, std::size_t dataSize, std::uint64_t bid, bool encode);
     Bref writeBTree(bool nodeTree);
     bool writeMapPages(std::uint64_t n, std::string& error);
     std::vector<std::uint64_t> childrenOf(std::uint64_t bid);

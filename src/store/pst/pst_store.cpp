@@ -117,6 +117,7 @@ std::unique_ptr<PstStore> PstStore::open(const std::string& path, std::string& e
         store->closed_ = true;
         return nullptr;
     }
+    store->startWriter();
     return store;
 }
 
@@ -228,10 +229,66 @@ bool PstStore::loadFolderTables(Folder& f, std::string& error) {
     return true;
 }
 PstStore::~PstStore() {
+    stopWriter(); // writes what is queued
     if (!closed_ && ndb_) {
         std::string ignored;
-        commit(ignored); // keep what was added; a created file keeps its temporary name
+        commitNow(ignored); // keep what was added; a created file keeps its temporary name
     }
+}
+
+void PstStore::startWriter() {
+    writer_ = std::thread([this] { runWriter(); });
+}
+
+void PstStore::stopWriter() {
+    if (!writer_.joinable())
+        return;
+    {
+        std::lock_guard lock(queueMutex_);
+        stopWriter_ = true;
+    }
+    queueChanged_.notify_all();
+    writer_.join();
+}
+
+void PstStore::runWriter() {
+    std::unique_lock lock(queueMutex_);
+    for (;;) {
+        queueChanged_.wait(lock, [this] { return stopWriter_ || !queue_.empty(); });
+        if (queue_.empty())
+            return; // stopping, with everything written
+        Queued next = std::move(queue_.front());
+        queue_.pop_front();
+        writing_ = true;
+        const bool failedBefore = !writeError_.empty();
+        lock.unlock();
+        queueChanged_.notify_all(); // room in the queue
+
+        std::string error;
+        bool written = false;
+        if (!failedBefore) {
+            try {
+                written = storeMessage(next.folder, next.message, error);
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
+        }
+        const std::string subject = next.message.props.string(tags::kSubject);
+        next = {}; // its contents are released outside the lock
+
+        lock.lock();
+        writing_ = false;
+        if (!written && !failedBefore)
+            writeError_ =
+                "the PST file could not be written (at the message \"" + subject + "\"): " + error;
+        queueChanged_.notify_all();
+    }
+}
+
+std::string PstStore::drain() const {
+    std::unique_lock lock(queueMutex_);
+    queueChanged_.wait(lock, [this] { return queue_.empty() && !writing_; });
+    return writeError_;
 }
 
 std::unique_ptr<PstStore> PstStore::create(const std::string& path, const Options& options,
@@ -250,11 +307,12 @@ std::unique_ptr<PstStore> PstStore::create(const std::string& path, const Option
     if (!store->ndb_)
         return nullptr;
     store->renameOnClose_ = true;
-    if (!store->initNew(options, error) || !store->commit(error)) {
+    if (!store->initNew(options, error) || !store->commitNow(error)) {
         store->closed_ = true;
         ::unlink(temporary.c_str());
         return nullptr;
     }
+    store->startWriter();
     return store;
 }
 
@@ -264,6 +322,7 @@ std::uint32_t PstStore::passwordCrcOf(std::string_view password) {
 }
 
 const FolderInfo* PstStore::folder(FolderId id) const {
+    drain(); // the counts change as messages are written
     auto it = folders_.find(id);
     return it == folders_.end() ? nullptr : &it->second->info;
 }
@@ -438,7 +497,11 @@ void PstStore::writeNameMap() {
     std::map<std::uint32_t, Bytes> buckets;
     std::map<mapi::Guid, std::uint16_t> guidIndex{{mapi::psets::kMapi, 1},
                                                   {mapi::psets::kPublicStrings, 2}};
-    const auto& names = nameMap_.entries();
+    std::vector<mapi::NamedProperty> names;
+    {
+        std::lock_guard lock(nameMutex_);
+        names = nameMap_.entries();
+    }
     for (std::size_t i = 0; i < names.size(); ++i) {
         const mapi::NamedProperty& name = names[i];
         auto [it, added] = guidIndex.try_emplace(name.propertySet,
@@ -523,6 +586,7 @@ std::optional<FolderId> PstStore::addFolder(FolderId parent, const std::string& 
 }
 
 std::optional<std::uint16_t> PstStore::namedPropertyId(const mapi::NamedProperty& name) {
+    std::lock_guard lock(nameMutex_);
     return nameMap_.idFor(name);
 }
 
@@ -535,7 +599,11 @@ PstStore::resolveProperties(const mapi::PropertyBag& bag, std::string& error) {
     for (const auto& [name, value] : bag.named()) {
         if (!value.isWellFormed())
             continue;
-        const auto id = nameMap_.idFor(name);
+        std::optional<std::uint16_t> id;
+        {
+            std::lock_guard lock(nameMutex_);
+            id = nameMap_.idFor(name);
+        }
         if (!id) {
             error = "the store has no more ids for named properties";
             return std::nullopt;
@@ -704,13 +772,101 @@ std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
     return Written{data, sub, size, std::move(*props)};
 }
 
+namespace {
+
+std::uint64_t contentBytes(const mapi::Message& m) {
+    std::uint64_t total = 0;
+    for (const mapi::Attachment& a : m.attachments)
+        total += a.isEmbedded() ? contentBytes(*a.embedded) : a.content.size;
+    return total;
+}
+
+} // namespace
+
+bool PstStore::assignNamedIds(const mapi::Message& m, std::string& error) {
+    auto assign = [&](const mapi::PropertyBag& bag) {
+        std::lock_guard lock(nameMutex_);
+        for (const auto& [name, value] : bag.named())
+            if (value.isWellFormed() && !nameMap_.idFor(name))
+                return false;
+        return true;
+    };
+    bool ok = assign(m.props);
+    for (const mapi::Recipient& r : m.recipients)
+        ok = ok && assign(r.props);
+    for (const mapi::Attachment& a : m.attachments)
+        ok = ok && assign(a.props);
+    if (!ok) {
+        error = "the store has no more ids for named properties";
+        return false;
+    }
+    for (const mapi::Attachment& a : m.attachments)
+        if (a.isEmbedded() && !assignNamedIds(*a.embedded, error))
+            return false;
+    return true;
+}
+
+bool PstStore::readContents(mapi::Message& m, std::string& error) {
+    for (mapi::Attachment& a : m.attachments) {
+        if (a.isEmbedded()) {
+            // The caller's message shares its embedded messages: this copy gets its own.
+            a.embedded = std::make_shared<mapi::Message>(*a.embedded);
+            if (!readContents(*a.embedded, error))
+                return false;
+            continue;
+        }
+        if (a.content.size == 0)
+            continue;
+        const auto size = static_cast<std::size_t>(a.content.size);
+        std::shared_ptr<std::uint8_t[]> bytes =
+            std::make_shared_for_overwrite<std::uint8_t[]>(size);
+        if (!a.content.read(0, {bytes.get(), size})) {
+            error = "cannot read the attachment \"" + a.props.string(tags::kDisplayName) + "\"";
+            return false;
+        }
+        a.content.read = [bytes, size](std::uint64_t offset, std::span<std::uint8_t> out) {
+            if (offset > size || out.size() > size - offset)
+                return false;
+            std::copy_n(bytes.get() + offset, out.size(), out.begin());
+            return true;
+        };
+    }
+    return true;
+}
+
 bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string& error) {
-    auto it = folders_.find(folderId);
-    if (closed_ || it == folders_.end()) {
+    if (closed_ || folders_.find(folderId) == folders_.end()) {
         error = closed_ ? "the PST file is closed" : "no such folder";
         return false;
     }
-    if (!validate(message, error) || !loadFolderTables(*it->second, error))
+    if (!validate(message, error) || !assignNamedIds(message, error))
+        return false;
+    if (contentBytes(message) > kMaxQueuedContent || !writer_.joinable()) {
+        if (const std::string failed = drain(); !failed.empty()) {
+            error = failed;
+            return false;
+        }
+        return storeMessage(folderId, message, error);
+    }
+    if (!readContents(message, error))
+        return false;
+    {
+        std::unique_lock lock(queueMutex_);
+        queueChanged_.wait(lock,
+                           [this] { return queue_.size() < kMaxQueued || !writeError_.empty(); });
+        if (!writeError_.empty()) {
+            error = writeError_;
+            return false;
+        }
+        queue_.push_back({folderId, std::move(message)});
+    }
+    queueChanged_.notify_all();
+    return true;
+}
+
+bool PstStore::storeMessage(FolderId folderId, mapi::Message& message, std::string& error) {
+    auto it = folders_.find(folderId);
+    if (!loadFolderTables(*it->second, error))
         return false;
     mapi::deriveOnSave(message);
     auto written = writeMessage(message, error);
@@ -732,7 +888,7 @@ bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string&
     // Commit every commitEvery messages, and at least a quarter of the store apart, so that the
     // B-trees (rewritten whole) cost a bounded share of the writing.
     if (++sinceCommit_ >= std::max(commitEvery_, messageCount_ / 4))
-        return commit(error);
+        return commitNow(error);
     return true;
 }
 
@@ -741,6 +897,17 @@ bool PstStore::commit(std::string& error) {
         error = "the PST file is closed";
         return false;
     }
+    const std::string failed = drain();
+    if (!commitNow(error))
+        return false;
+    if (!failed.empty()) {
+        error = failed; // what was written before the failure is kept
+        return false;
+    }
+    return true;
+}
+
+bool PstStore::commitNow(std::string& error) {
     for (auto& [nid, f] : folders_) {
         if (!f->dirty)
             continue;
@@ -748,7 +915,12 @@ bool PstStore::commit(std::string& error) {
             return false;
         writeFolder(*f);
     }
-    if (nameMapWritten_ != nameMap_.entries().size())
+    bool namesAdded = false;
+    {
+        std::lock_guard lock(nameMutex_);
+        namesAdded = nameMapWritten_ != nameMap_.entries().size();
+    }
+    if (namesAdded)
         writeNameMap();
     if (storeDirty_)
         writeStoreObject();
@@ -763,7 +935,9 @@ bool PstStore::close(std::string& error) {
         error = "the PST file is closed";
         return false;
     }
-    if (!commit(error))
+    const bool committed = commit(error);
+    stopWriter();
+    if (!committed)
         return false;
     closed_ = true;
     if (renameOnClose_ && std::rename(ndb_->path().c_str(), finalPath_.c_str()) != 0) {

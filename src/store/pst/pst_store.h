@@ -11,6 +11,14 @@
 // never carries the final name. open() appends to an existing Unicode file in place. Both hold an
 // advisory lock on the file while it is open; a second writer gets a clear error.
 //
+// Messages are written by a thread of the store: addMessage() checks the message, gives its named
+// properties their ids, reads its attachments, queues it and returns, so the caller builds the
+// next message while this one is encoded and written. Whatever can fail for one message fails in
+// addMessage() itself; what is left for the thread is writing the file, and an I/O error there
+// is reported by every later addMessage(), commit() and close(). Every other call first waits
+// until the queued messages are written. A message with very large attachments is written on the
+// caller's thread instead, its attachments read straight into the file's blocks.
+//
 // Safety: the store commits by itself every `commitEvery` messages (more rarely as a folder
 // grows) and whenever commit() is called; a process that dies keeps every committed message, and
 // an append that dies leaves the previous content untouched (see NdbWriter).
@@ -20,12 +28,16 @@
 #include "store/mapi/message.h"
 #include "store/mapi/name_id_map.h"
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace parvelle::pst {
@@ -74,14 +86,14 @@ public:
 
     // The id standing for a named property in this store (assigned on first use).
     std::optional<std::uint16_t> namedPropertyId(const mapi::NamedProperty& name);
-    const mapi::NameIdMap& nameMap() const { return nameMap_; }
 
     // The value Outlook keeps in PidTagPstPassword: the CRC-32 of the password's bytes.
     static std::uint32_t passwordCrcOf(std::string_view password);
     std::optional<std::uint32_t> passwordCrc() const { return passwordCrc_; }
 
     // Derives Outlook's properties on `message` and writes it into `folder`. Fails (and writes
-    // nothing) for an attachment of 4 GB or more or when a named property cannot get an id.
+    // nothing) for an attachment of 4 GB or more or one that cannot be read, when a named
+    // property cannot get an id, and after an I/O error.
     bool addMessage(FolderId folder, mapi::Message message, std::string& error);
 
     bool commit(std::string& error);
@@ -114,6 +126,16 @@ private:
         std::map<std::uint32_t, mapi::PropValue> props; // the message's, resolved to tags
     };
     std::optional<Written> writeMessage(const mapi::Message& message, std::string& error);
+    bool storeMessage(FolderId folder, mapi::Message& message, std::string& error);
+    bool assignNamedIds(const mapi::Message& message, std::string& error);
+    bool readContents(mapi::Message& message, std::string& error);
+    void startWriter();
+    void runWriter();
+    void stopWriter();
+    // Waits until every queued message is written; the first failure of the store's thread, if
+    // any, is returned.
+    std::string drain() const;
+    bool commitNow(std::string& error);
     std::optional<std::map<std::uint32_t, mapi::PropValue>>
     resolveProperties(const mapi::PropertyBag& bag, std::string& error);
     bool validate(const mapi::Message& message, std::string& error) const;
@@ -137,6 +159,24 @@ private:
     std::size_t commitEvery_ = 1000;
     std::size_t sinceCommit_ = 0;
     std::size_t messageCount_ = 0;
+
+    // Messages queued for the store's thread.
+    struct Queued {
+        FolderId folder = 0;
+        mapi::Message message;
+    };
+    static constexpr std::size_t kMaxQueued = 2;
+    // Attachment bytes a queued message may hold in memory; larger ones are written at once.
+    static constexpr std::uint64_t kMaxQueuedContent = 16u << 20;
+    mutable std::mutex queueMutex_;
+    mutable std::condition_variable queueChanged_;
+    std::deque<Queued> queue_;
+    bool writing_ = false; // the thread holds a message taken from the queue
+    bool stopWriter_ = false;
+    std::string writeError_; // first failure on the thread
+    std::thread writer_;
+    // The name map is extended by the caller's thread (namedPropertyId) and by the store's.
+    std::mutex nameMutex_;
 };
 
 } // namespace parvelle::pst

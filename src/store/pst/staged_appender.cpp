@@ -31,17 +31,36 @@ std::uint8_t* StagedAppender::extend(std::uint64_t newEnd) {
     return old;
 }
 
+namespace {
+
+void sealAll(std::uint8_t* buffer, std::uint64_t base,
+             const std::vector<StagedAppender::Seal>& seals) {
+    for (const StagedAppender::Seal& s : seals) {
+        const std::size_t total = blockTotalSize(Format::Unicode, s.dataSize);
+        sealBlock(Format::Unicode, s.method, {buffer + (s.ib - base), total}, s.dataSize, s.bid,
+                  s.ib);
+    }
+}
+
+} // namespace
+
 bool StagedAppender::copyOut(std::uint64_t ib, std::span<std::uint8_t> out) {
     if (ib >= base_ && ib + out.size() <= end()) {
+        // Blocks read back before they are written are sealed now (rare: callers mostly read
+        // what earlier sessions wrote).
+        std::erase_if(seals_, [&](const Seal& s) {
+            const std::uint64_t sealEnd = s.ib + blockTotalSize(Format::Unicode, s.dataSize);
+            if (sealEnd <= ib || s.ib >= ib + out.size())
+                return false;
+            sealAll(buffer_.get(), base_, {s});
+            return true;
+        });
         std::copy_n(at(ib), out.size(), out.begin());
         return true;
     }
-    std::lock_guard lock(mutex_);
-    if (busy_ && ib >= writingBase_ && ib + out.size() <= writingBase_ + writingLength_) {
-        // The thread only reads this buffer, so copying from it meanwhile is safe.
-        std::copy_n(writing_.get() + (ib - writingBase_), out.size(), out.begin());
-        return true;
-    }
+    // The buffer being written is sealed in place by the thread: wait until it is in the file.
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !busy_; });
     return false;
 }
 
@@ -51,6 +70,8 @@ void StagedAppender::flush() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return !busy_; });
     std::swap(buffer_, writing_);
+    std::swap(seals_, writingSeals_);
+    seals_.clear();
     writingBase_ = base_;
     writingLength_ = length_;
     busy_ = true;
@@ -75,11 +96,13 @@ void StagedAppender::run() {
         changed_.wait(lock, [this] { return busy_ || stopping_; });
         if (!busy_)
             return; // stopping with nothing left to write
-        const std::uint8_t* data = writing_.get();
+        std::uint8_t* data = writing_.get();
         const std::uint64_t base = writingBase_;
         const std::size_t length = writingLength_;
         const bool failed = !error_.empty();
         lock.unlock();
+        if (!failed)
+            sealAll(data, base, writingSeals_);
         std::string error;
         for (std::size_t done = 0; !failed && done < length;) {
             const ssize_t n =

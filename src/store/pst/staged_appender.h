@@ -11,6 +11,11 @@
 //   if (!out.wait(error)) ...                       // every byte handed over is written
 //
 // A failed write is remembered: later buffers are dropped and wait() reports the first error.
+//
+// Blocks built in the buffer can be handed over unsealed (see seal()): the thread encodes them
+// and computes their checksums just before writing, which takes that work off the builder.
+#include "store/pst/format.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -18,6 +23,7 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace parvelle::pst {
 
@@ -41,8 +47,17 @@ public:
     std::uint8_t* at(std::uint64_t ib) { return buffer_.get() + (ib - base_); }
     // True when `ib` is still in the buffer being filled.
     bool staged(std::uint64_t ib) const { return ib >= base_; }
-    // Copies bytes that are not yet in the file (in either buffer); false when they are not here,
-    // so the caller reads the file instead.
+    // A block in the buffer being filled whose data is complete but not yet encoded and whose
+    // trailer is not yet written; both are done before it reaches the file (or is copied out).
+    struct Seal {
+        std::uint64_t ib = 0;
+        std::uint64_t bid = 0;
+        std::uint32_t dataSize = 0;
+        CryptMethod method = CryptMethod::None;
+    };
+    void seal(const Seal& block) { seals_.push_back(block); }
+    // Copies bytes that are not yet in the file, sealed; false when they are not here (or are
+    // being written), so the caller reads the file instead.
     bool copyOut(std::uint64_t ib, std::span<std::uint8_t> out);
     // Hands the staged bytes to the writing thread.
     void flush();
@@ -56,12 +71,14 @@ private:
     std::unique_ptr<std::uint8_t[]> buffer_; // being filled
     std::uint64_t base_;
     std::size_t length_ = 0;
+    std::vector<Seal> seals_; // of the buffer being filled
 
     std::mutex mutex_;
     std::condition_variable changed_;
     std::unique_ptr<std::uint8_t[]> writing_; // being written (or idle)
     std::uint64_t writingBase_ = 0;
     std::size_t writingLength_ = 0;
+    std::vector<Seal> writingSeals_;
     bool busy_ = false;
     bool stopping_ = false;
     std::string error_;
