@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -195,12 +197,47 @@ component::SaveAsType saveAsType(SaveFormat format) {
     }
 }
 
+// The writer of a save-as format.
+component::FileWriters::Writer writerFor(SaveFormat format) {
+    switch (format) {
+    case SaveFormat::Eml:
+        return &writeEml;
+    case SaveFormat::Rtf:
+        return &writeRtf;
+    default:
+        return &writeHtml;
+    }
+}
+
+// Hands the writing of the reserved file to the background writer. The message is copied as it
+// stands, so the item can go at once; a failed write removes the file it had reserved.
+void writeInBackground(BackgroundWriter& writer, const component::MailItem& item,
+                       ReservedPath target, SaveFormat format, ItemConversion& conv) {
+    auto message = std::make_shared<const mapi::Message>(item.message());
+    auto file = std::make_shared<platform::UniqueFd>(std::move(target.file));
+    writer.submit(conv.itemRow(), [message, file, path = target.path, format]() -> std::string {
+        std::string error;
+        try {
+            if (writerFor(format)(*message, {path, file->get()}, error))
+                return {};
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        file->reset();
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+        // The reason a save-as of the item itself gives.
+        return "The item could not be saved as " + path + ": " + error;
+    });
+}
+
 // Writes the mail, already saved as the intermediate MSG message, in the job's format to a
 // newly reserved file. The writers fill the reserved file itself; `reserved` names it until it
-// is complete, for the caller to remove should writing fail.
+// is complete (or handed to the background writer), for the caller to remove should writing
+// fail.
 void exportMessage(const ObjectRef& message, const std::string& msgPath, SaveFormat format,
-                   std::string& reserved) {
-    const ReservedPath target =
+                   ItemConversion& conv, std::string& reserved) {
+    ReservedPath target =
         MakeUniqueExportPath(withExtension(msgPath, ExportExtension(format)), format);
     if (!target)
         throw ComponentError(target.error);
@@ -209,6 +246,9 @@ void exportMessage(const ObjectRef& message, const std::string& msgPath, SaveFor
         const PdfResult rendered = RenderPdf(gatherPdfTexts(message), reserved);
         if (!rendered)
             throw ComponentError("The PDF could not be written: " + rendered.error);
+    } else if (const auto item = std::dynamic_pointer_cast<component::MailItem>(message);
+               item && conv.backgroundWriter()) {
+        writeInBackground(*conv.backgroundWriter(), *item, std::move(target), format, conv);
     } else {
         message->call(kSaveAs, {reserved, static_cast<std::int32_t>(saveAsType(format)),
                                 std::int32_t{target.file.get()}});
@@ -319,7 +359,7 @@ void WriteMailToFile(const ObjectRef&, ItemHolder& holder, ItemConversion& conv)
         // The message was saved by the fill just before and has not changed since, so it is not
         // saved again before it is converted.
         FillMailMessage(message, holder, conv);
-        exportMessage(message, msgPath, format, reserved);
+        exportMessage(message, msgPath, format, conv, reserved);
     } catch (...) {
         // A failed export leaves nothing that looks like a result: neither the intermediate MSG
         // file nor the empty file that reserved the name.

@@ -391,6 +391,53 @@ TEST_F(FileExportTest, WriteStoppingPartWayLeavesNothingBehind) {
     }
 }
 
+// As the save job writes them, on the background writer: every mail's file is complete once the
+// writes are finished, and a write that stops part-way turns the mail's row into a failure,
+// counts it as failed instead of saved and leaves no file behind.
+TEST_F(FileExportTest, BackgroundWritesCompleteOrFailTheirMailsRow) {
+    conv_.enableBackgroundWrites();
+    TestMail mail;
+    mail.attachments = {{"notes.txt", "attached text\n"}};
+    TestMail large = mail;
+    for (int i = 0; i < 1500; ++i)
+        large.body += "Line " + std::to_string(i * 7919 % 10007) + " of a long body.\n";
+    for (SaveFormat format : {SaveFormat::Eml, SaveFormat::Rtf, SaveFormat::Html}) {
+        SCOPED_TRACE(formatName(format));
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        state_.log.clear();
+        state_.itemsSaved = 0;
+        state_.itemsFailed = 0;
+        // The way the save job goes through its items: a row per item, counted as saved once
+        // its writer returned.
+        const auto saveItem = [&](const TestMail& item) {
+            conv_.beginItem();
+            conv_.logItem("Message", item.subject);
+            write(item, format);
+            ++state_.itemsSaved;
+        };
+        for (int i = 0; i < 3; ++i)
+            saveItem(mail);
+        conv_.finishBackgroundWrites(true);
+        EXPECT_EQ(filesBelow(out_).size(), 3u);
+        for (const std::string& name : filesBelow(out_))
+            EXPECT_GT(fs::file_size(out_ / name), 0u) << name;
+        {
+            ScopedFileSizeLimit limit(8192);
+            saveItem(large);
+            conv_.finishBackgroundWrites(true);
+        }
+        EXPECT_EQ(filesBelow(out_).size(), 3u);
+        EXPECT_EQ(state_.itemsSaved.load(), 3);
+        EXPECT_EQ(state_.itemsFailed.load(), 1);
+        const auto rows = state_.log.rows();
+        ASSERT_EQ(rows.size(), 4u);
+        EXPECT_EQ(rows[2].status, "Converted");
+        EXPECT_TRUE(rows[3].status.starts_with("Failed: The item could not be saved as "))
+            << rows[3].status;
+    }
+}
+
 // The intermediate MSG file of the other formats is not written, but a mail that no MSG file
 // could hold still fails in every format, with the reason the MSG file gives.
 TEST_F(FileExportTest, MailBeyondWhatAnMsgFileHoldsFailsInEveryFormat) {
