@@ -15,6 +15,7 @@ cat "$archive" >/dev/null # warm the page cache
 t0=$(now); cp "$archive" "$work/copy.olm"; sync -f "$work"; t1=$(now)
 cp_s=$(echo "$t1 - $t0" | bc -l)
 rm -f "$work/copy.olm"
+sync # the copy's pages are not written back during the conversion
 
 peak_kb=0
 t0=$(now)

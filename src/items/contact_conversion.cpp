@@ -268,8 +268,10 @@ void WriteContact(const component::ObjectRef& folder, ItemHolder& holder,
         if (w.tag != 0)
             PutTag(item, w.tag, text);
     }
-    if (const DateStamp birthday = ToLocalDate(contact.birthday); birthday.value != 0)
-        item->put(0x60040008, Date{birthday.value});
+    // A contact without birthday keeps none: the zero date is not shifted into one.
+    if (contact.birthday.value != 0)
+        if (const DateStamp birthday = ToLocalDate(contact.birthday); birthday.value != 0)
+            item->put(0x60040008, Date{birthday.value});
     putText(item, 0x60040024, contact.text[kChildren]);
     // The anniversary is a calendar date: its wall-clock text is the local date, unshifted.
     if (contact.anniversary.value != 0)

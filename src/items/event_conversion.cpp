@@ -28,16 +28,28 @@ bool isOne(std::string_view text) {
     return text == "1";
 }
 
+constexpr std::int32_t kAllDays = 0x7F;
+constexpr std::int32_t kWeekdays = 0x3E; // Monday to Friday
+constexpr std::int32_t kWeekend = 0x41;  // Saturday and Sunday
+
 void readDaysOfWeek(MarkupDocument& doc, RecurrenceFields& r) {
-    static constexpr std::pair<const char*, int> kDays[] = {
-        {"friday", 5},   {"monday", 1},  {"saturday", 6},  {"sunday", 0},
-        {"thursday", 4}, {"tuesday", 2}, {"wednesday", 3},
+    // The single days, and the groups that stand for several of them.
+    static constexpr std::pair<const char*, std::int32_t> kDays[] = {
+        {"allDays", kAllDays},     {"friday", 1 << 5},    {"monday", 1 << 1},
+        {"saturday", 1 << 6},      {"sunday", 1 << 0},    {"thursday", 1 << 4},
+        {"tuesday", 1 << 2},       {"wednesday", 1 << 3}, {"weekdays", kWeekdays},
+        {"weekenddays", kWeekend},
     };
     doc.Descend();
-    for (const auto& [name, bit] : kDays)
+    for (const auto& [name, bits] : kDays)
         if (doc.FindChild(name) && isOne(doc.ChildText()))
-            r.daysOfWeek |= 1 << bit;
+            r.daysOfWeek |= bits;
     doc.Ascend();
+}
+
+// The number of occurrences the archive gives (0 when none).
+std::int32_t occurrenceCount(const RecurrenceFields& r) {
+    return LeadingInteger(r.occurrences);
 }
 
 void readEvent(MarkupDocument& doc, ItemHolder& holder, EventRecord& event, ItemConversion& conv) {
@@ -123,9 +135,10 @@ void writePattern(const ObjectRef& item, const RecurrenceFields& r) {
         pattern->put(kPatternMonthOfYear, r.month);
     if (r.week > 0)
         pattern->put(kPatternInstance, r.week);
+    // A count of 0 says nothing: the series then ends on its end date.
     if (r.noEnd)
         pattern->put(kPatternNoEndDate, true);
-    else if (r.occurrences.empty() && r.end.value != 0)
+    else if (occurrenceCount(r) <= 0 && r.end.value != 0)
         pattern->put(kPatternEndDate, Date{r.end.value});
 }
 
@@ -182,7 +195,11 @@ bool RecurrenceCarriesOver(const EventRecord& event) {
     // An nth pattern without its weekday and week would become a different series.
     if (r.nth && (r.week < 1 || r.daysOfWeek == 0))
         return false;
-    return true;
+    // A daily series on some days of the week only has no daily pattern in Outlook.
+    if (r.patternType == 1 && r.daysOfWeek != 0 && r.daysOfWeek != kAllDays)
+        return false;
+    // Without its end (none, a count or a last date) the series would run on for ever.
+    return r.noEnd || occurrenceCount(r) > 0 || r.end.value != 0;
 }
 
 void ReadEvent(MarkupDocument& doc, const component::ObjectRef& folder, ItemHolder& holder,

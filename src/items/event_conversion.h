@@ -43,7 +43,8 @@ std::int32_t PatternTypeCode(std::string_view text);
 // `typeOnly` just the pattern type, as tasks use it.
 void ReadRecurrence(MarkupDocument& doc, RecurrenceFields& recurrence, bool typeOnly);
 // Whether the series can be handed to Outlook as the archive describes it: a recurring event of
-// a known type, with the weekday and week of an nth pattern when it names one.
+// a known type, with the weekday and week of an nth pattern when it names one, days of the week
+// only where the type has them, and a known end (none, a count or a last date).
 bool RecurrenceCarriesOver(const EventRecord& event);
 
 void WriteEvent(const component::ObjectRef& folder, ItemHolder& holder, const EventRecord& event,

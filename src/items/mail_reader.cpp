@@ -193,8 +193,6 @@ void ExtractAttachments(ItemConversion& conv) {
         if (conv.stopRequested())
             break;
         state.attachmentsFolder = (fs::path(state.tempFolder) / "Attachments").string();
-        std::error_code ec;
-        fs::create_directories(state.attachmentsFolder, ec);
         const mailbox::ItemSource* source = FindAttachmentMember(state, pending);
         if (source == nullptr)
             continue;
@@ -213,6 +211,8 @@ void ExtractAttachments(ItemConversion& conv) {
         const auto data = conv.readArchive(*source);
         if (!data)
             continue;
+        std::error_code ec;
+        fs::create_directories(state.attachmentsFolder, ec);
         // Two attachments of one mail may share a display name: each gets its own file.
         const fs::path target = fs::path(state.attachmentsFolder) /
                                 UniqueAttachmentFileName(pending.displayName, taken);
@@ -230,12 +230,16 @@ void ExtractAttachments(ItemConversion& conv) {
     }
 }
 
-void RemoveExtractedAttachments(ItemConversion& conv) {
+void DiscardExtractedAttachment(const std::string& path) {
+    // A registered source names no file on disk.
     std::error_code ec;
-    for (const std::string& path : conv.state.extractedPaths) {
-        component::unregisterAttachmentSource(path);
+    if (!component::unregisterAttachmentSource(path))
         fs::remove(path, ec);
-    }
+}
+
+void RemoveExtractedAttachments(ItemConversion& conv) {
+    for (const std::string& path : conv.state.extractedPaths)
+        DiscardExtractedAttachment(path);
     conv.state.extractedPaths.clear();
     conv.state.extractedAttachments.clear();
 }

@@ -31,6 +31,8 @@ const mailbox::ItemSource* FindAttachmentMember(const mailbox::JobState& state,
 void ExtractAttachments(ItemConversion& conv);
 // Deletes the extracted files that are still on disk (and forgets registered sources) and
 // empties both lists.
+// Drops one extracted attachment: its registered source, or else its file.
+void DiscardExtractedAttachment(const std::string& path);
 void RemoveExtractedAttachments(ItemConversion& conv);
 
 } // namespace parvelle::items

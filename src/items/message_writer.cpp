@@ -103,9 +103,9 @@ void addAttachments(const ObjectRef& message, ItemConversion& conv) {
             attachment->call(kSave);
         }
         ++position;
-        // The attachment keeps its bytes open, so the file can go now.
-        std::error_code ec;
-        std::filesystem::remove(entry.filePath, ec);
+        // The attachment keeps its bytes open, so the file can go now (and needs no cleanup).
+        DiscardExtractedAttachment(entry.filePath);
+        std::erase(state.extractedPaths, entry.filePath);
     }
     state.extractedAttachments.clear();
 }

@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <cstring>
+
 namespace parvelle::text {
 namespace {
 
@@ -93,11 +95,36 @@ template <typename Get> std::string decodeUtf16(std::size_t n, Get unit) {
 
 } // namespace
 
+namespace {
+
+// End of the run of ASCII bytes that starts at `i`, found eight bytes at a time: mail text is
+// mostly ASCII, which needs no decoding.
+std::size_t asciiRunEnd(std::string_view s, std::size_t i) {
+    while (i + 8 <= s.size()) {
+        std::uint64_t word;
+        std::memcpy(&word, s.data() + i, 8);
+        if ((word & 0x8080808080808080ULL) != 0)
+            break;
+        i += 8;
+    }
+    while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80)
+        ++i;
+    return i;
+}
+
+} // namespace
+
 std::u16string utf8ToUtf16(std::string_view utf8) {
     std::u16string out;
     out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();)
-        appendUtf16(out, decodeUtf8(utf8, i));
+    for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t run = asciiRunEnd(utf8, i);
+        out.append(utf8.begin() + static_cast<std::ptrdiff_t>(i),
+                   utf8.begin() + static_cast<std::ptrdiff_t>(run));
+        i = run;
+        if (i < utf8.size())
+            appendUtf16(out, decodeUtf8(utf8, i));
+    }
     return out;
 }
 
@@ -113,12 +140,30 @@ std::string utf16leToUtf8(std::string_view bytes) {
 }
 
 std::string utf8ToUtf16le(std::string_view utf8) {
-    const std::u16string wide = utf8ToUtf16(utf8);
     std::string out;
-    out.resize(wide.size() * 2);
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        out[2 * i] = static_cast<char>(wide[i] & 0xFF);
-        out[2 * i + 1] = static_cast<char>(wide[i] >> 8);
+    out.reserve(utf8.size() * 2);
+    auto put = [&out](char16_t unit) {
+        out.push_back(static_cast<char>(unit & 0xFF));
+        out.push_back(static_cast<char>(unit >> 8));
+    };
+    for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t run = asciiRunEnd(utf8, i);
+        const std::size_t at = out.size();
+        out.resize(at + 2 * (run - i));
+        for (std::size_t k = 0; k < run - i; ++k) {
+            out[at + 2 * k] = utf8[i + k];
+            out[at + 2 * k + 1] = 0;
+        }
+        i = run;
+        if (i >= utf8.size())
+            break;
+        const char32_t c = decodeUtf8(utf8, i);
+        if (c >= 0x10000) {
+            put(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            put(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            put(static_cast<char16_t>(c));
+        }
     }
     return out;
 }
@@ -135,10 +180,9 @@ std::string sanitizeUtf8(std::string_view s) {
 
 bool isValidUtf8(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
-        if (static_cast<unsigned char>(s[i]) < 0x80) {
-            ++i;
-            continue;
-        }
+        i = asciiRunEnd(s, i);
+        if (i >= s.size())
+            break;
         const std::size_t start = i;
         if (decodeUtf8(s, i) == kReplacement && i == start + 1)
             return false;
@@ -148,8 +192,13 @@ bool isValidUtf8(std::string_view s) {
 
 std::size_t utf16Length(std::string_view s) {
     std::size_t n = 0;
-    for (std::size_t i = 0; i < s.size();)
-        n += decodeUtf8(s, i) >= 0x10000 ? 2 : 1;
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t run = asciiRunEnd(s, i);
+        n += run - i;
+        i = run;
+        if (i < s.size())
+            n += decodeUtf8(s, i) >= 0x10000 ? 2 : 1;
+    }
     return n;
 }
 

@@ -8,6 +8,7 @@
 #include "items/item_kind_support.h"
 #include "platform/datetime.h"
 #include "store/component/mail_item.h"
+#include "store/component/time_zone_rule.h"
 #include "store/mapi/recurrence.h"
 
 namespace parvelle::items::test {
@@ -115,6 +116,56 @@ TEST(ToLocalDate, ShiftsUtcToTheMachineZone) {
     // An invalid stamp, or one before 1601, becomes the zero date.
     EXPECT_EQ(ToLocalDate({ole("2001-05-04 00:00:00"), kDateInvalid}).value, 0);
     EXPECT_EQ(ToLocalDate({-200000, kDateValid}).value, 0);
+}
+
+std::string hexOf(const mapi::Binary& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (std::uint8_t b : bytes) {
+        out += kDigits[b >> 4];
+        out += kDigits[b & 15];
+    }
+    return out;
+}
+
+// The zone a recurring series records, against the values genuine Outlook files carry for the
+// same zones (Paris and Pacific time); Tokyo has no daylight saving time, Sydney's summer spans
+// the new year.
+TEST(TimeZoneStruct, RecordsTheMachineZoneAsOutlookDoes) {
+    const std::string previous = std::getenv("TZ") ? std::getenv("TZ") : "";
+    struct Case {
+        const char* zone;
+        int year;
+        const char* blob;
+    };
+    const Case cases[] = {
+        {"Europe/Paris", 2019,
+         "c4ffffff00000000c4ffffff000000000a0000000500030000000000000000000000030000000500020000000"
+         "0"
+         "000000"},
+        {"America/Los_Angeles", 2016,
+         "e001000000000000c4ffffff000000000b0000000100020000000000000000000000030000000200020000000"
+         "0"
+         "000000"},
+        {"Asia/Tokyo", 2024,
+         "e4fdffff000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+         "0"
+         "000000"},
+        {"Australia/Sydney", 2024,
+         "a8fdffff00000000c4ffffff000000000400000001000300000000000000000000000a0000000100020000000"
+         "0"
+         "000000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.zone);
+        setenv("TZ", c.zone, 1);
+        tzset();
+        const component::ZoneRule rule = component::machineZoneRule(c.year);
+        EXPECT_EQ(hexOf(component::timeZoneStruct(rule)), c.blob);
+        EXPECT_NE(rule.description.find(c.zone), std::string::npos) << rule.description;
+    }
+    setenv("TZ", previous.c_str(), 1);
+    tzset();
 }
 
 TEST(DistListItem, RefusesAMemberWithoutAddress) {

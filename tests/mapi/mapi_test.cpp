@@ -155,6 +155,43 @@ TEST(EntryIds, OneOffLayout) {
     EXPECT_EQ(std::string(key.begin(), key.end()), std::string("SMTP:BOB@X.ORG") + '\0');
 }
 
+TEST(Utf8Text, ConvertsToUtf16AcrossAsciiRunsAndMultiByteCharacters) {
+    // Runs of ASCII longer and shorter than a machine word, around every length of sequence,
+    // and bytes that are not UTF-8 (one replacement character each).
+    struct Case {
+        std::string utf8;
+        std::u16string utf16;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"", u"", true},
+        {"Subject: quarterly report!", u"Subject: quarterly report!", true},
+        {"abcdefg\xC3\xA9", u"abcdefg\u00E9", true},
+        {"\xC3\xA9"
+         "abcdefghijklmnop\xC3\xA9"
+         "x",
+         u"\u00E9abcdefghijklmnop\u00E9x", true},
+        {"Gr\xC3\xBC\xC3\x9F"
+         "e \xE6\x97\xA5\xE6\x9C\xAC 12345678",
+         u"Gr\u00FC\u00DFe \u65E5\u672C 12345678", true},
+        {"mail \xF0\x9F\x93\xA7 sent", u"mail \U0001F4E7 sent", true},
+        {"abcdefgh\xFFijklmnop", u"abcdefgh\uFFFDijklmnop", false},
+        {"cut \xE6\x97", u"cut \uFFFD\uFFFD", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.utf8);
+        EXPECT_EQ(text::utf8ToUtf16(c.utf8), c.utf16);
+        std::string le;
+        for (char16_t u : c.utf16) {
+            le.push_back(static_cast<char>(u & 0xFF));
+            le.push_back(static_cast<char>(u >> 8));
+        }
+        EXPECT_EQ(text::utf8ToUtf16le(c.utf8), le);
+        EXPECT_EQ(text::utf16Length(c.utf8), c.utf16.size());
+        EXPECT_EQ(text::isValidUtf8(c.utf8), c.valid);
+    }
+}
+
 TEST(NameIdMap, IdsAreStableAndDense) {
     NameIdMap map;
     const NamedProperty a{psets::kAddress, 0x8083u};

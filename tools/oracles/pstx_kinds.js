@@ -24,7 +24,8 @@ const contactFields = [
   'businessAddressStateOrProvince',
 ];
 const appointmentFields = [
-  'location', 'startTime', 'endTime', 'duration', 'busyStatus', 'subType', 'isRecurring',
+  'location', 'startTime', 'endTime', 'duration', 'busyStatus', 'subType', 'sensitivity',
+  'isRecurring',
   'recurrenceType', 'recurrencePattern', 'allAttendees', 'toAttendees', 'reminderSet',
   'reminderDelta', 'senderEmailAddress', 'sentRepresentingEmailAddress',
 ];

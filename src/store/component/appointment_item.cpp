@@ -7,8 +7,9 @@
 //   time at the start and the signal time that many minutes before it;
 // - with attendees: the meeting state flag and the attendee strings (all, To, Cc);
 // - a recurrence pattern that describes a series Outlook can expand: the recurrence blob
-//   (PidLidAppointmentRecur), PidLidRecurring, PidLidRecurrenceType, the pattern text and the
-//   clip start/end of the series (local midnight of its first and last day, in UTC); without
+//   (PidLidAppointmentRecur), PidLidRecurring, PidLidRecurrenceType, the pattern text, the
+//   machine's zone the blob's local times are in (PidLidTimeZoneStruct and its description) and
+//   the clip start/end of the series (local midnight of its first and last day, in UTC); without
 //   one, the clip start/end are the item's start/end and the item is not recurring, whatever
 //   was set before, so that Outlook never expands a series the blob does not describe.
 #include <cmath>
@@ -16,6 +17,7 @@
 #include "store/component/item_kind.h"
 #include "store/component/mail_item.h"
 #include "store/component/recurrence_pattern.h"
+#include "store/component/time_zone_rule.h"
 #include "store/mapi/tags.h"
 
 namespace parvelle::component {
@@ -29,8 +31,12 @@ constexpr std::int32_t kGetRecurrencePattern = 0x6004004B;
 
 const std::vector<TypedProperty>& appointmentTable() {
     static const std::vector<TypedProperty> table = {
-        byName(0x6004000A, LocalDate, kAppointment, 0x820E), // End: PidLidAppointmentEndWhole
-        byName(0x60040042, LocalDate, kAppointment, 0x820D), // Start: ...AppointmentStartWhole
+        // End: PidLidAppointmentEndWhole; derives PidLidCommonEnd, PidTagEndDate, the duration
+        // and, without a series, the clip end.
+        byName(0x6004000A, LocalDate, kAppointment, 0x820E),
+        // Start: PidLidAppointmentStartWhole; derives PidLidCommonStart, PidTagStartDate, the
+        // duration, the reminder and signal times and the series' first day and start minute.
+        byName(0x60040042, LocalDate, kAppointment, 0x820D),
     };
     return table;
 }
@@ -67,6 +73,12 @@ mapi::NamedProperty kClipStart() {
 }
 mapi::NamedProperty kClipEnd() {
     return appointmentProp(0x8236);
+}
+mapi::NamedProperty kTimeZoneStruct() {
+    return appointmentProp(0x8233);
+}
+mapi::NamedProperty kTimeZoneDescription() {
+    return appointmentProp(0x8234);
 }
 mapi::NamedProperty kAllAttendees() {
     return appointmentProp(0x8238);
@@ -206,6 +218,8 @@ private:
         if (!series) {
             removeNamed(item, kRecur());
             removeNamed(item, kRecurrencePatternText());
+            removeNamed(item, kTimeZoneStruct());
+            removeNamed(item, kTimeZoneDescription());
             item.setNamed(kRecurring(), mapi::PropValue::boolean(false));
             item.setNamed(kRecurrenceType(), mapi::PropValue::i4(0));
             if (start)
@@ -221,6 +235,10 @@ private:
         item.setNamed(kRecurrencePatternText(),
                       mapi::PropValue::unicode(mapi::recurrencePatternText(
                           *rule, *series, startMinute, durationMinutes)));
+        // The blob's times are local: the zone says how Outlook turns them into instants.
+        const ZoneRule zone = machineZoneRule(mapi::civilFrom1601(series->firstDay).year);
+        item.setNamed(kTimeZoneStruct(), mapi::PropValue::binary(timeZoneStruct(zone)));
+        item.setNamed(kTimeZoneDescription(), mapi::PropValue::unicode(zone.description));
         item.setNamed(kClipStart(), mapi::PropValue::time(localMidnight(series->firstDay)));
         item.setNamed(
             kClipEnd(),

@@ -1,12 +1,13 @@
 // The contact kind (IPM.Contact, MS-OXOCNTC).
 //
 // Derived on save, as Outlook does when its own object model saves a contact:
-// - PidTagDisplayName from the subject (or the name parts), PidLidFileUnder "Last, First" with
-//   PidLidFileUnderId;
+// - PidTagDisplayName from the subject (or the name parts), PidTagInitials from the name parts,
+//   PidLidFileUnder "Last, First" with PidLidFileUnderId;
 // - per e-mail slot whose address was given (PidLidEmailNEmailAddress, or PidLidEmailN-
 //   OriginalDisplayName set alone, which archives fill with the address): the address, address
 //   type "SMTP", display name "Name (address)", original display name and a one-off entry id,
-//   then PidLidAddressBookProviderEmailList and PidLidAddressBookProviderArrayType;
+//   likewise per fax number (business, home, primary) its FAX entry "name@number", then
+//   PidLidAddressBookProviderEmailList and PidLidAddressBookProviderArrayType;
 // - PidLidWorkAddress, PidLidHomeAddress and PidLidOtherAddress from their parts, and, when the
 //   mailing address parts are set, PidTagPostalAddress and PidLidPostalAddressId (business when
 //   they are the business address's, whose missing parts they then take);
@@ -25,52 +26,57 @@ namespace {
 using enum TypedValue;
 const mapi::Guid& kAddress = mapi::psets::kAddress;
 
+// What a row derives on save, after its property: a "name part" the display name, the initials
+// and the file-as name with its id; a "work part" (PidLidWorkAddressCity and its siblings) the work
+// address, and the mailing address when that is the business one; a "home part" the home
+// address; an "other part" the other address.
 const std::vector<TypedProperty>& contactTable() {
     static const std::vector<TypedProperty> table = {
-        byTag(0x60040002, LocalDate, 0x3A41),       // Anniversary: PidTagWeddingAnniversary
+        // Anniversary: PidTagWeddingAnniversary; derives PidLidWeddingAnniversaryLocal
+        byTag(0x60040002, LocalDate, 0x3A41),
         byTag(0x60040006, Text, 0x3A2E),            // AssistantTelephoneNumber
-        byTag(0x60040008, LocalDate, 0x3A42),       // Birthday: PidTagBirthday
+        byTag(0x60040008, LocalDate, 0x3A42),       // Birthday: PidTagBirthday; PidLidBirthdayLocal
         byTag(0x6004000A, Text, 0x3A1B),            // Business2TelephoneNumber
-        byName(0x6004000E, Text, kAddress, 0x8046), // BusinessAddressCity: PidLidWorkAddressCity
-        byName(0x60040010, Text, kAddress, 0x8049), // BusinessAddressCountry: ...WorkAddressCountry
-        byName(0x60040012, Text, kAddress, 0x8048), // BusinessAddressPostalCode: ...PostalCode
-        byName(0x60040016, Text, kAddress, 0x8047), // BusinessAddressState: ...WorkAddressState
-        byName(0x60040018, Text, kAddress, 0x8045), // BusinessAddressStreet: ...WorkAddressStreet
-        byTag(0x6004001A, Text, 0x3A24),            // BusinessFaxNumber
+        byName(0x6004000E, Text, kAddress, 0x8046), // BusinessAddressCity: ...City; work part
+        byName(0x60040010, Text, kAddress, 0x8049), // BusinessAddressCountry: ...Country; work part
+        byName(0x60040012, Text, kAddress, 0x8048), // BusinessAddressPostalCode: ...; work part
+        byName(0x60040016, Text, kAddress, 0x8047), // BusinessAddressState: ...State; work part
+        byName(0x60040018, Text, kAddress, 0x8045), // BusinessAddressStreet: ...Street; work part
+        byTag(0x6004001A, Text, 0x3A24),            // BusinessFaxNumber; its FAX entry (Fax2)
         byTag(0x6004001C, Text, 0x3A51),            // BusinessHomePage
         byTag(0x6004001E, Text, 0x3A08),            // BusinessTelephoneNumber
         byTag(0x60040024, TextList, 0x3A58),        // Children: PidTagChildrensNames
-        byTag(0x6004002D, Text, 0x3A16),            // CompanyName
+        byTag(0x6004002D, Text, 0x3A16),            // CompanyName; file-as when there is no name
         byTag(0x60040033, Text, 0x3A18),            // Department: PidTagDepartmentName
-        byTag(0x6004004D, Text, 0x3A06),            // FirstName: PidTagGivenName
+        byTag(0x6004004D, Text, 0x3A06),            // FirstName: PidTagGivenName; name part
         byTag(0x60040059, Text, 0x3A43),            // Hobbies
         byTag(0x6004005B, Text, 0x3A2F),            // Home2TelephoneNumber
-        byTag(0x6004005F, Text, 0x3A59),            // HomeAddressCity
-        byTag(0x60040061, Text, 0x3A5A),            // HomeAddressCountry
-        byTag(0x60040063, Text, 0x3A5B),            // HomeAddressPostalCode
-        byTag(0x60040067, Text, 0x3A5C),            // HomeAddressStateOrProvince
-        byTag(0x60040069, Text, 0x3A5D),            // HomeAddressStreet
-        byTag(0x6004006B, Text, 0x3A25),            // HomeFaxNumber
+        byTag(0x6004005F, Text, 0x3A59),            // HomeAddressCity; home part
+        byTag(0x60040061, Text, 0x3A5A),            // HomeAddressCountry; home part
+        byTag(0x60040063, Text, 0x3A5B),            // HomeAddressPostalCode; home part
+        byTag(0x60040067, Text, 0x3A5C),            // HomeAddressStateOrProvince; home part
+        byTag(0x60040069, Text, 0x3A5D),            // HomeAddressStreet; home part
+        byTag(0x6004006B, Text, 0x3A25),            // HomeFaxNumber; its FAX entry (Fax3)
         byTag(0x6004006D, Text, 0x3A09),            // HomeTelephoneNumber
         byName(0x6004006F, Text, kAddress, 0x8062), // IMAddress: PidLidInstantMessagingAddress
         byTag(0x60040077, Text, 0x3A17),            // JobTitle: PidTagTitle
-        byTag(0x60040083, Text, 0x3A11),            // LastName: PidTagSurname
-        byTag(0x60040096, Text, 0x3A44),            // MiddleName
+        byTag(0x60040083, Text, 0x3A11),            // LastName: PidTagSurname; name part
+        byTag(0x60040096, Text, 0x3A44),            // MiddleName; name part
         byTag(0x60040098, Text, 0x3A1C),            // MobileTelephoneNumber
         byTag(0x6004009E, Text, 0x3A4F),            // NickName: PidTagNickname
-        byTag(0x600400A6, Text, 0x3A5F),            // OtherAddressCity
-        byTag(0x600400A8, Text, 0x3A60),            // OtherAddressCountry
-        byTag(0x600400AA, Text, 0x3A61),            // OtherAddressPostalCode
-        byTag(0x600400AE, Text, 0x3A62),            // OtherAddressStateOrProvince
-        byTag(0x600400B0, Text, 0x3A63),            // OtherAddressStreet
-        byTag(0x600400B2, Text, 0x3A23),            // OtherFaxNumber: PidTagPrimaryFaxNumber
+        byTag(0x600400A6, Text, 0x3A5F),            // OtherAddressCity; other part
+        byTag(0x600400A8, Text, 0x3A60),            // OtherAddressCountry; other part
+        byTag(0x600400AA, Text, 0x3A61),            // OtherAddressPostalCode; other part
+        byTag(0x600400AE, Text, 0x3A62),            // OtherAddressStateOrProvince; other part
+        byTag(0x600400B0, Text, 0x3A63),            // OtherAddressStreet; other part
+        byTag(0x600400B2, Text, 0x3A23),            // OtherFaxNumber: PidTagPrimaryFaxNumber; Fax1
         byTag(0x600400B4, Text, 0x3A1F),            // OtherTelephoneNumber
         byTag(0x600400B6, Text, 0x3A21),            // PagerNumber: PidTagPagerTelephoneNumber
         byTag(0x600400BA, Text, 0x3A1A),            // PrimaryTelephoneNumber
         byTag(0x600400BE, Text, 0x3A1D),            // RadioTelephoneNumber
         byTag(0x600400C4, Text, 0x3A48),            // Spouse: PidTagSpouseName
-        byTag(0x600400C6, Text, 0x3A05),            // Suffix: PidTagGeneration
-        byTag(0x600400CA, Text, 0x3A45),            // Title: PidTagDisplayNamePrefix
+        byTag(0x600400C6, Text, 0x3A05),            // Suffix: PidTagGeneration; name part
+        byTag(0x600400CA, Text, 0x3A45),            // Title: PidTagDisplayNamePrefix; name part
         byName(0x600400D8, Text, kAddress, 0x802B), // WebPage: PidLidHtml
     };
     return table;
@@ -129,6 +135,19 @@ void deriveNames(MailItem& item) {
         p.setString(tags::kDisplayName, display);
     if (p.string(tags::kSubject).empty() && !display.empty())
         p.setString(tags::kSubject, display);
+    // PidTagInitials: the first letter of each name part, each with a dot ("Q.B.F.").
+    std::string initials;
+    for (const std::string* part : {&first, &middle, &last}) {
+        if (part->empty())
+            continue;
+        std::size_t length = 1; // the whole first UTF-8 character
+        while (length < part->size() &&
+               (static_cast<unsigned char>((*part)[length]) & 0xC0) == 0x80)
+            ++length;
+        initials += part->substr(0, length) + ".";
+    }
+    if (!initials.empty() && p.string(tag(0x3A0A)).empty())
+        p.setString(tag(0x3A0A), initials);
 
     std::string fileUnder;
     std::int32_t fileUnderId = 0x3001; // the display name
@@ -170,6 +189,27 @@ void deriveEmails(MailItem& item) {
                       mapi::PropValue::binary(mapi::oneOffEntryId(shown, type, address)));
         present.push_back(static_cast<std::int32_t>(i));
         arrayType |= 1 << i;
+    }
+    // A fax number is an address too: "name@number" of type FAX, listed after the e-mails.
+    struct FaxSlot {
+        std::uint16_t number;
+        std::uint32_t first; // PidLidFaxNAddressType; the address, name and entry id follow
+        std::int32_t entry;  // its place in the list
+    };
+    constexpr FaxSlot kFaxes[] = {{0x3A24, 0x80C2, 3}, {0x3A25, 0x80D2, 4}, {0x3A23, 0x80B2, 5}};
+    for (const FaxSlot& fax : kFaxes) {
+        const std::string number = item.message().props.string(tag(fax.number));
+        if (number.empty())
+            continue;
+        const std::string name = display.empty() ? number : display;
+        const std::string address = name + "@" + number;
+        item.setNamed(addressProp(fax.first), mapi::PropValue::unicode("FAX"));
+        item.setNamed(addressProp(fax.first + 1), mapi::PropValue::unicode(address));
+        item.setNamed(addressProp(fax.first + 2), mapi::PropValue::unicode(name));
+        item.setNamed(addressProp(fax.first + 3),
+                      mapi::PropValue::binary(mapi::oneOffEntryId(name, "FAX", address)));
+        present.push_back(fax.entry);
+        arrayType |= 1 << fax.entry;
     }
     if (!present.empty()) {
         // PidLidAddressBookProviderEmailList and ...ArrayType.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <ctime>
 
 #include "platform/datetime.h"
@@ -39,9 +40,9 @@ std::shared_ptr<ItemKind> itemKindFor(std::string_view messageClass) {
 }
 
 TypedProperty byTag(std::int32_t dispid, TypedValue value, std::uint16_t id) {
-    const mapi::PropType type = value == TypedValue::LocalDate  ? mapi::PropType::SysTime
+    const mapi::PropType type = value == TypedValue::Text       ? mapi::PropType::Unicode
                                 : value == TypedValue::TextList ? mapi::PropType::MvUnicode
-                                                                : mapi::PropType::Unicode;
+                                                                : mapi::PropType::SysTime;
     return {dispid, value, mapi::makeTag(id, type), std::nullopt};
 }
 
@@ -73,6 +74,13 @@ std::optional<Variant> putFromTable(std::span<const TypedProperty> table, MailIt
             break;
         case TypedValue::LocalDate:
             value = mapi::PropValue::time(fileTimeFromLocalDate(v.toDate()));
+            break;
+        case TypedValue::LocalDay:
+            value = mapi::PropValue::time(fileTimeFromUtcDate(Date{std::floor(v.toDate().value)}));
+            break;
+        case TypedValue::LocalDayUtc:
+            value =
+                mapi::PropValue::time(fileTimeFromLocalDate(Date{std::floor(v.toDate().value)}));
             break;
         }
         if (row.name)

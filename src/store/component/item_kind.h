@@ -32,9 +32,11 @@ std::shared_ptr<ItemKind> itemKindFor(std::string_view messageClass);
 
 // One row of a kind's table: a property put by dispatch id and the property it sets.
 enum class TypedValue {
-    Text,      // PT_UNICODE
-    TextList,  // PT_MV_UNICODE holding the one text
-    LocalDate, // PT_SYSTIME from an automation date in local time
+    Text,        // PT_UNICODE
+    TextList,    // PT_MV_UNICODE holding the one text
+    LocalDate,   // PT_SYSTIME from an automation date in local time
+    LocalDay,    // PT_SYSTIME: the local date alone, its midnight written as if it were UTC
+    LocalDayUtc, // PT_SYSTIME: the local date alone, its local midnight in UTC
 };
 struct TypedProperty {
     std::int32_t dispid = 0;

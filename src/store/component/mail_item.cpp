@@ -171,10 +171,10 @@ void registerAttachmentSource(const std::string& path, mapi::AttachmentContent c
     sources.byPath[path] = std::move(content);
 }
 
-void unregisterAttachmentSource(const std::string& path) {
+bool unregisterAttachmentSource(const std::string& path) {
     auto& sources = attachmentSources();
     std::lock_guard lock(sources.mutex);
-    sources.byPath.erase(path);
+    return sources.byPath.erase(path) > 0;
 }
 
 std::optional<mapi::AttachmentContent> openAttachmentFile(const std::string& path,

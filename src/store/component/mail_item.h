@@ -132,7 +132,8 @@ std::optional<mapi::AttachmentContent> openAttachmentFile(const std::string& pat
 // attachments straight from the archive to the item this way instead of copying each one to disk
 // and back. The registration lasts until it is removed.
 void registerAttachmentSource(const std::string& path, mapi::AttachmentContent content);
-void unregisterAttachmentSource(const std::string& path);
+// True when `path` was registered (and is no longer).
+bool unregisterAttachmentSource(const std::string& path);
 
 // Text to FILETIME: an automation date taken as UTC, or as local time.
 mapi::FileTime fileTimeFromUtcDate(Date date);

@@ -1,12 +1,16 @@
 // The task kind (IPM.Task, MS-OXOTASK).
 //
+// Outlook keeps a task's dates as days: StartDate and DueDate are the local date at midnight
+// written as if it were UTC, DateCompleted the local midnight in UTC (MS-OXOTASK).
+//
 // Derived on save, as Outlook does when its own object model saves a task:
-// - StartDate and DueDate also as PidLidCommonStart/End;
+// - StartDate and DueDate also as PidLidCommonStart/End, their local midnight in UTC;
 // - a completion date makes the task complete: PidLidTaskComplete, PidLidTaskStatus 2
 //   (complete) and PidLidPercentComplete 1.0; otherwise status "not started" and 0.0 unless set;
 // - the task is the user's own, not assigned and not recurring (PidLidTaskState,
 //   PidLidTaskOwnership, PidLidTaskAcceptanceState, PidLidTaskFRecurring), as Outlook makes a
 //   new task.
+#include "platform/datetime.h"
 #include "store/component/item_kind.h"
 #include "store/component/mail_item.h"
 
@@ -18,16 +22,21 @@ const mapi::Guid& kTask = mapi::psets::kTask;
 
 const std::vector<TypedProperty>& taskTable() {
     static const std::vector<TypedProperty> table = {
-        byName(0x6004000A, LocalDate, kTask, 0x810F), // DateCompleted: PidLidTaskDateCompleted
-        byName(0x60040011, LocalDate, kTask, 0x8105), // DueDate: PidLidTaskDueDate
-        byName(0x60040020, LocalDate, kTask, 0x8104), // StartDate: PidLidTaskStartDate
+        // DateCompleted: PidLidTaskDateCompleted; derives TaskComplete, TaskStatus, PercentComplete
+        byName(0x6004000A, LocalDayUtc, kTask, 0x810F),
+        byName(0x60040011, LocalDay, kTask, 0x8105), // DueDate: PidLidTaskDueDate; CommonEnd
+        byName(0x60040020, LocalDay, kTask, 0x8104), // StartDate: PidLidTaskStartDate; CommonStart
     };
     return table;
 }
 
-void copyTime(MailItem& item, const mapi::NamedProperty& from, const mapi::NamedProperty& to) {
-    if (const mapi::PropValue* v = item.getNamed(from); v && v->asTime())
-        item.setNamed(to, *v);
+// The common start or end of a task day: that day's local midnight in UTC.
+void copyDay(MailItem& item, const mapi::NamedProperty& from, const mapi::NamedProperty& to) {
+    const mapi::PropValue* v = item.getNamed(from);
+    if (v == nullptr || !v->asTime())
+        return;
+    const Date day{platform::oleDateFromUnix(v->asTime()->toUnixSeconds())};
+    item.setNamed(to, mapi::PropValue::time(fileTimeFromLocalDate(day)));
 }
 
 void setIfMissing(MailItem& item, const mapi::NamedProperty& name, mapi::PropValue value) {
@@ -46,8 +55,8 @@ public:
         return putFromTable(taskTable(), item, dispid, kind, args);
     }
     void beforeSave(MailItem& item) override {
-        copyTime(item, taskProp(0x8104), commonProp(0x8516));
-        copyTime(item, taskProp(0x8105), commonProp(0x8517));
+        copyDay(item, taskProp(0x8104), commonProp(0x8516));
+        copyDay(item, taskProp(0x8105), commonProp(0x8517));
         const mapi::PropValue* completed = item.getNamed(taskProp(0x810F));
         if (completed != nullptr && completed->asTime()) {
             item.setNamed(taskProp(0x811C), mapi::PropValue::boolean(true)); // TaskComplete
