@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,31 +54,44 @@ mapi::Message derived(const mapi::Message& message) {
     return copy;
 }
 
-bool writeMsg(const mapi::Message& message, const std::string& path, std::string& error) {
+bool writeMsg(const mapi::Message& message, const platform::FileTarget& target,
+              std::string& error) {
     // Like the other formats' files, left to the system to write back: a flush per mail would
     // make an export of many mails many times slower than copying the archive.
     msg::MsgWriteOptions options;
     options.sync = false;
-    const msg::Status status = msg::writeMsgFile(derived(message), path, options);
+    const msg::Status status = msg::writeMsgFile(derived(message), target, options);
     if (!status)
         error = status.error();
     return status.ok();
 }
 
-bool writeEml(const mapi::Message& message, const std::string& path, std::string& error) {
-    const mime::EmlResult result = mime::writeEmlFile(derived(message), path);
+// What the properties derived on save add never decides whether a message fits an MSG file, so
+// the check reads the message as it is.
+bool checkMsg(const mapi::Message& message, std::string& error) {
+    const msg::Status status = msg::checkMsgLimits(message);
+    if (!status)
+        error = status.error();
+    return status.ok();
+}
+
+bool writeEml(const mapi::Message& message, const platform::FileTarget& target,
+              std::string& error) {
+    const mime::EmlResult result = mime::writeEmlFile(derived(message), target);
     if (!result)
         error = result.error;
     return static_cast<bool>(result);
 }
 
-bool writeRtf(const mapi::Message& message, const std::string& path, std::string& error) {
-    error = mime::writeRtfFile(derived(message), path);
+bool writeRtf(const mapi::Message& message, const platform::FileTarget& target,
+              std::string& error) {
+    error = mime::writeRtfFile(derived(message), target);
     return error.empty();
 }
 
-bool writeHtml(const mapi::Message& message, const std::string& path, std::string& error) {
-    error = mime::writeHtmlFile(derived(message), path);
+bool writeHtml(const mapi::Message& message, const platform::FileTarget& target,
+               std::string& error) {
+    error = mime::writeHtmlFile(derived(message), target);
     return error.empty();
 }
 
@@ -182,11 +197,47 @@ component::SaveAsType saveAsType(SaveFormat format) {
     }
 }
 
+// The writer of a save-as format.
+component::FileWriters::Writer writerFor(SaveFormat format) {
+    switch (format) {
+    case SaveFormat::Eml:
+        return &writeEml;
+    case SaveFormat::Rtf:
+        return &writeRtf;
+    default:
+        return &writeHtml;
+    }
+}
+
+// Hands the writing of the reserved file to the background writer. The message is copied as it
+// stands, so the item can go at once; a failed write removes the file it had reserved.
+void writeInBackground(BackgroundWriter& writer, const component::MailItem& item,
+                       ReservedPath target, SaveFormat format, ItemConversion& conv) {
+    auto message = std::make_shared<const mapi::Message>(item.message());
+    auto file = std::make_shared<platform::UniqueFd>(std::move(target.file));
+    writer.submit(conv.itemRow(), [message, file, path = target.path, format]() -> std::string {
+        std::string error;
+        try {
+            if (writerFor(format)(*message, {path, file->get()}, error))
+                return {};
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        file->reset();
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+        // The reason a save-as of the item itself gives.
+        return "The item could not be saved as " + path + ": " + error;
+    });
+}
+
 // Writes the mail, already saved as the intermediate MSG message, in the job's format to a
-// newly reserved file.
+// newly reserved file. The writers fill the reserved file itself; `reserved` names it until it
+// is complete (or handed to the background writer), for the caller to remove should writing
+// fail.
 void exportMessage(const ObjectRef& message, const std::string& msgPath, SaveFormat format,
-                   std::string& reserved) {
-    const ReservedPath target =
+                   ItemConversion& conv, std::string& reserved) {
+    ReservedPath target =
         MakeUniqueExportPath(withExtension(msgPath, ExportExtension(format)), format);
     if (!target)
         throw ComponentError(target.error);
@@ -195,8 +246,12 @@ void exportMessage(const ObjectRef& message, const std::string& msgPath, SaveFor
         const PdfResult rendered = RenderPdf(gatherPdfTexts(message), reserved);
         if (!rendered)
             throw ComponentError("The PDF could not be written: " + rendered.error);
+    } else if (const auto item = std::dynamic_pointer_cast<component::MailItem>(message);
+               item && conv.backgroundWriter()) {
+        writeInBackground(*conv.backgroundWriter(), *item, std::move(target), format, conv);
     } else {
-        message->call(kSaveAs, {reserved, static_cast<std::int32_t>(saveAsType(format))});
+        message->call(kSaveAs, {reserved, static_cast<std::int32_t>(saveAsType(format)),
+                                std::int32_t{target.file.get()}});
     }
     reserved.clear();
 }
@@ -209,6 +264,7 @@ component::FileWriters MessageFileWriters() {
     writers.eml = &writeEml;
     writers.rtf = &writeRtf;
     writers.html = &writeHtml;
+    writers.msgCheck = &checkMsg;
     return writers;
 }
 
@@ -258,21 +314,21 @@ std::string MakeMessageFilePath(const mailbox::JobState& state) {
 ReservedPath MakeUniqueExportPath(const std::string& path, SaveFormat format) {
     const std::string extension = ExportExtension(format);
     if (extension.empty() || path.size() < 4)
-        return {path, "not a path of a message-file format: " + path};
+        return {path, "not a path of a message-file format: " + path, {}};
     const std::string stem = path.substr(0, path.size() - 4);
     std::string candidate = path;
     // Far more than any folder holds; the bound only keeps a broken file system from looping.
     constexpr std::uint32_t kMaxCounter = 10'000'000;
     for (std::uint32_t counter = 0;; ++counter) {
-        const int fd = ::open(candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            ::close(fd);
-            return {candidate, {}};
-        }
+        // Readable and writable under the umask, as the written file is to be: it is filled in
+        // place.
+        const int fd = ::open(candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            return {candidate, {}, platform::UniqueFd(fd)};
         if (errno != EEXIST)
-            return {candidate, "cannot create " + candidate + ": " + std::strerror(errno)};
+            return {candidate, "cannot create " + candidate + ": " + std::strerror(errno), {}};
         if (counter == kMaxCounter)
-            return {candidate, "no free file name left for " + path};
+            return {candidate, "no free file name left for " + path, {}};
         candidate = stem + std::to_string(counter) + extension;
     }
 }
@@ -284,8 +340,12 @@ void WriteMailToFile(const ObjectRef&, ItemHolder& holder, ItemConversion& conv)
     if (!conv.jobSession)
         throw ComponentError("There is no store session to create message files with");
     const std::string msgPath = MakeMessageFilePath(conv.state);
+    // The MSG file is written by the save only when it is the export; for the other formats it
+    // is an intermediate step that the item merely checks.
     const ObjectRef message =
-        conv.jobSession->call(kNewFileItem, {msgPath, "IPM.Note", std::int32_t{2}}).toObject();
+        conv.jobSession
+            ->call(kNewFileItem, {msgPath, "IPM.Note", std::int32_t{2}, format != SaveFormat::Msg})
+            .toObject();
     if (!message)
         throw ComponentError("The message file could not be created: " + msgPath);
     if (format == SaveFormat::Msg) {
@@ -299,7 +359,7 @@ void WriteMailToFile(const ObjectRef&, ItemHolder& holder, ItemConversion& conv)
         // The message was saved by the fill just before and has not changed since, so it is not
         // saved again before it is converted.
         FillMailMessage(message, holder, conv);
-        exportMessage(message, msgPath, format, reserved);
+        exportMessage(message, msgPath, format, conv, reserved);
     } catch (...) {
         // A failed export leaves nothing that looks like a result: neither the intermediate MSG
         // file nor the empty file that reserved the name.

@@ -3,12 +3,15 @@
 // the exported files, and the file writer of the save job (WriteMailToFile in message_writer.h).
 //
 // Every mail is first made as an MSG message named after its subject; the other formats are
-// written from that message (EML, RTF and HTML by the item's save-as, PDF by the renderer), and
-// the MSG file is then removed, so that an export leaves only files of the chosen format.
+// written from that message (EML, RTF and HTML by the item's save-as, PDF by the renderer), so
+// that an export leaves only files of the chosen format. The MSG file itself is written only
+// when it is the export: for the other formats its save is only checked, and the exported file
+// is written straight into the file that reserved its name.
 #include <string>
 
 #include "items/item_conversion.h"
 #include "mailbox/records.h"
+#include "platform/file_target.h"
 #include "store/component/mail_item.h"
 
 namespace parvelle::items {
@@ -34,14 +37,15 @@ std::string MakeMessageFilePath(const mailbox::JobState& state);
 
 struct ReservedPath {
     std::string path;
-    std::string error; // empty when `path` was created
+    std::string error;       // empty when `path` was created
+    platform::UniqueFd file; // open for reading and writing when `path` was created
     explicit operator bool() const { return error.empty(); }
 };
 
 // Reserves the name of an exported file by creating it empty and exclusively: `path` itself when
 // it is free, otherwise the first free of stem0.ext, stem1.ext, ... where stem is `path` less its
 // last four characters (so name.eml, name0.eml; name.html, name.0.html). A failure other than an
-// existing file ends the search with that failure.
+// existing file ends the search with that failure. The file stays open for the writer to fill.
 ReservedPath MakeUniqueExportPath(const std::string& path, mailbox::SaveFormat format);
 
 } // namespace parvelle::items

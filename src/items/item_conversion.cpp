@@ -15,4 +15,29 @@ void ItemConversion::markItemFailed(const std::string& itemType, const std::stri
     ++state.itemsFailed;
 }
 
+void ItemConversion::beginItem() {
+    finishBackgroundWrites(false);
+    itemRow_.reset();
+}
+
+BackgroundWriter* ItemConversion::backgroundWriter() {
+    if (backgroundWrites_ && !writer_)
+        writer_ = std::make_unique<BackgroundWriter>();
+    return writer_.get();
+}
+
+void ItemConversion::finishBackgroundWrites(bool wait) {
+    if (!writer_)
+        return;
+    for (BackgroundWriter::Failure& failure : writer_->takeFailures(wait)) {
+        const std::string status = "Failed: " + failure.reason;
+        if (failure.row)
+            state.log.setStatus(*failure.row, status);
+        else
+            state.log.AppendLogRow("Message", "", status);
+        --state.itemsSaved;
+        ++state.itemsFailed;
+    }
+}
+
 } // namespace parvelle::items

@@ -4,9 +4,11 @@
 // files are made through, and the bodies of the mail being converted.
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "items/background_writer.h"
 #include "mailbox/job_frontend.h"
 #include "mailbox/job_state.h"
 #include "store/component/dispatch.h"
@@ -44,11 +46,27 @@ public:
     // Converting the current item failed: its row (or a new one, when none was logged yet)
     // carries the reason instead of "Converted", and the job counts it.
     void markItemFailed(const std::string& itemType, const std::string& reason);
-    // Starts a new item: forgets the previous item's row.
-    void beginItem() { itemRow_.reset(); }
+    // Starts a new item: forgets the previous item's row, after taking in the writes of earlier
+    // items that finished meanwhile.
+    void beginItem();
+    // The current item's log row, once logged.
+    std::optional<std::size_t> itemRow() const { return itemRow_; }
+
+    // From now on export files are written by a background thread (the save job's choice; other
+    // callers have each file written before the writer returns).
+    void enableBackgroundWrites() { backgroundWrites_ = true; }
+    // The background writer, started on first use; nullptr when background writes are off.
+    BackgroundWriter* backgroundWriter();
+    // Takes in the outcome of the background writes finished so far, or, with `wait`, of all of
+    // them: the row of an item whose file could not be written becomes a failure with its
+    // reason, and the item counts as failed rather than saved (the job counted it as saved
+    // when its writer returned).
+    void finishBackgroundWrites(bool wait);
 
 private:
     std::optional<std::size_t> itemRow_;
+    bool backgroundWrites_ = false;
+    std::unique_ptr<BackgroundWriter> writer_;
 };
 
 } // namespace parvelle::items

@@ -63,6 +63,8 @@ SaveJob::SaveJob(MailboxConverter& converter, JobState& state, JobFrontEnd& ui)
     : converter_(converter), state_(state), ui_(ui),
       conv_(state, ui, [this](const ItemSource& source) { return archive_.read(source); }) {
     conv_.openArchiveMember = [this](const ItemSource& source) { return openMember(source); };
+    // Export files are encoded and written while the next mails are read.
+    conv_.enableBackgroundWrites();
 }
 
 std::optional<mapi::AttachmentContent> SaveJob::openMember(const ItemSource& source) {
@@ -380,6 +382,8 @@ void SaveJob::saveFolderItems(const Name_details& details, TreeItem folder,
             break;
         saveItem(details, item, destination);
     }
+    // The folder's counts include the outcome of its last files.
+    conv_.finishBackgroundWrites(true);
     state_.saveReport.push_back({joinPath(folderPath), state_.itemsSaved.load() - savedBefore,
                                  state_.itemsFailed.load() - failedBefore});
 }

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <unistd.h>
 
 #include "store/component/mail_item.h"
 #include "store/component/session.h"
@@ -94,6 +95,104 @@ TEST(MailItemTest, SenderRecipientSetsTheSenderNotARecipientRow) {
     EXPECT_EQ(props.string(mapi::tags::kSenderEmail), "ann@example.com");
     ASSERT_EQ(item->message().recipients.size(), 1u);
     EXPECT_EQ(item->message().recipients[0].kind(), 2);
+}
+
+// What the test writers of message files were asked to do. Writers are plain functions, so
+// they report here.
+struct WriterLog {
+    int writes = 0;
+    int checks = 0;
+    bool reservedTarget = false;
+    bool failWrite = false;
+    bool failCheck = false;
+};
+WriterLog writerLog;
+
+// Writes a few bytes as the "MSG file", then fails when asked to.
+bool testMsgWriter(const mapi::Message&, const platform::FileTarget& target, std::string& error) {
+    ++writerLog.writes;
+    writerLog.reservedTarget = target.reservedFd >= 0;
+    const std::string bytes = "saved message";
+    if (target.reservedFd >= 0) {
+        if (::write(target.reservedFd, bytes.data(), bytes.size()) < 0)
+            return false;
+    } else {
+        std::ofstream(target.path, std::ios::binary) << bytes;
+    }
+    if (writerLog.failWrite)
+        error = "the disk is full";
+    return !writerLog.failWrite;
+}
+
+bool testMsgCheck(const mapi::Message&, std::string& error) {
+    ++writerLog.checks;
+    if (writerLog.failCheck)
+        error = "too large for a message file";
+    return !writerLog.failCheck;
+}
+
+// An item kept in a message file: its save writes a new file in place, replaces an existing
+// one, and removes what it wrote when writing fails; an intermediate item's save only checks
+// that the file could be written, and leaves no file at all.
+TEST(MessageFileItemTest, SaveWritesOrOnlyChecksTheFile) {
+    parvelle::testing::TempDir dir;
+    FileWriters writers;
+    writers.msg = &testMsgWriter;
+    writers.msgCheck = &testMsgCheck;
+    const ObjectRef session = createObject("KestraneDll.RDOSession", writers);
+    struct Case {
+        const char* name;
+        bool intermediate;
+        bool existing;
+        bool failWrite;
+        bool failCheck;
+        bool saved;
+        int writes;
+        bool reservedTarget;
+        const char* contentAfter; // nullptr: no file
+    };
+    const Case cases[] = {
+        {"new file", false, false, false, false, true, 1, true, "saved message"},
+        {"new file, write fails", false, false, true, false, false, 1, true, nullptr},
+        {"existing file", false, true, false, false, true, 1, false, "saved message"},
+        {"intermediate", true, false, false, false, true, 0, false, nullptr},
+        {"intermediate, check fails", true, false, false, true, false, 0, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = dir.path() / "item.msg";
+        fs::remove(path);
+        if (c.existing)
+            std::ofstream(path) << "older file";
+        writerLog = {};
+        writerLog.failWrite = c.failWrite;
+        writerLog.failCheck = c.failCheck;
+        const ObjectRef item =
+            session->call(0x6002001E, {path.string(), "IPM.Note", std::int32_t{2}, c.intermediate})
+                .toObject();
+        ASSERT_TRUE(item);
+        bool saved = true;
+        try {
+            item->call(6);
+        } catch (const ComponentError& e) {
+            saved = false;
+            EXPECT_NE(std::string(e.what()).find(c.failCheck ? "too large" : "the disk is full"),
+                      std::string::npos)
+                << e.what();
+        }
+        EXPECT_EQ(saved, c.saved);
+        EXPECT_EQ(writerLog.writes, c.writes);
+        EXPECT_EQ(writerLog.checks, c.intermediate ? 1 : 0);
+        EXPECT_EQ(writerLog.reservedTarget, c.reservedTarget);
+        if (c.contentAfter) {
+            std::ifstream in(path);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.contentAfter);
+        } else {
+            EXPECT_FALSE(fs::exists(path));
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()),
+                  c.contentAfter ? 1 : 0);
+    }
 }
 
 class StoreSessionTest : public ::testing::Test {

@@ -19,9 +19,11 @@
 #include "temp_dir.h"
 #include "test_support.h"
 
+#include <csignal>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -338,6 +340,122 @@ TEST_F(FileExportTest, FailedExportLeavesNothingBehind) {
     conv_.jobSession = nullptr;
     EXPECT_THROW(write(mail, SaveFormat::Eml), component::ComponentError);
     EXPECT_TRUE(filesBelow(out_).empty());
+}
+
+// Caps the size of the files this process writes, so that a write stops part-way the way it
+// does on a full disk (the signal the system sends then is ignored for the while).
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = previous_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~ScopedFileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+// The export is written straight into the file that reserved its name (and, for MSG, into the
+// new file): a write that stops part-way fails the mail and leaves no file of any kind behind,
+// and the next mail of the same subject takes the name again.
+TEST_F(FileExportTest, WriteStoppingPartWayLeavesNothingBehind) {
+    TestMail mail;
+    // Lines that differ, so that no format compresses them below the limit.
+    for (int i = 0; i < 1500; ++i)
+        mail.body +=
+            "Line " + std::to_string(i * 7919 % 10007) + " of a body far larger than the limit.\n";
+    mail.attachments = {{"notes.txt", std::string(2000, 'n')}};
+    for (SaveFormat format : kFileFormats) {
+        SCOPED_TRACE(formatName(format));
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        {
+            ScopedFileSizeLimit limit(8192);
+            EXPECT_THROW(write(mail, format), component::ComponentError);
+        }
+        EXPECT_TRUE(filesBelow(out_).empty());
+        EXPECT_TRUE(filesBelow(dir_ / "tmp").empty());
+        write(mail, format);
+        EXPECT_EQ(filesBelow(out_),
+                  (std::set<std::string>{"Quarterly report" + ExportExtension(format)}));
+    }
+}
+
+// As the save job writes them, on the background writer: every mail's file is complete once the
+// writes are finished, and a write that stops part-way turns the mail's row into a failure,
+// counts it as failed instead of saved and leaves no file behind.
+TEST_F(FileExportTest, BackgroundWritesCompleteOrFailTheirMailsRow) {
+    conv_.enableBackgroundWrites();
+    TestMail mail;
+    mail.attachments = {{"notes.txt", "attached text\n"}};
+    TestMail large = mail;
+    for (int i = 0; i < 1500; ++i)
+        large.body += "Line " + std::to_string(i * 7919 % 10007) + " of a long body.\n";
+    for (SaveFormat format : {SaveFormat::Eml, SaveFormat::Rtf, SaveFormat::Html}) {
+        SCOPED_TRACE(formatName(format));
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        state_.log.clear();
+        state_.itemsSaved = 0;
+        state_.itemsFailed = 0;
+        // The way the save job goes through its items: a row per item, counted as saved once
+        // its writer returned.
+        const auto saveItem = [&](const TestMail& item) {
+            conv_.beginItem();
+            conv_.logItem("Message", item.subject);
+            write(item, format);
+            ++state_.itemsSaved;
+        };
+        for (int i = 0; i < 3; ++i)
+            saveItem(mail);
+        conv_.finishBackgroundWrites(true);
+        EXPECT_EQ(filesBelow(out_).size(), 3u);
+        for (const std::string& name : filesBelow(out_))
+            EXPECT_GT(fs::file_size(out_ / name), 0u) << name;
+        {
+            ScopedFileSizeLimit limit(8192);
+            saveItem(large);
+            conv_.finishBackgroundWrites(true);
+        }
+        EXPECT_EQ(filesBelow(out_).size(), 3u);
+        EXPECT_EQ(state_.itemsSaved.load(), 3);
+        EXPECT_EQ(state_.itemsFailed.load(), 1);
+        const auto rows = state_.log.rows();
+        ASSERT_EQ(rows.size(), 4u);
+        EXPECT_EQ(rows[2].status, "Converted");
+        EXPECT_TRUE(rows[3].status.starts_with("Failed: The item could not be saved as "))
+            << rows[3].status;
+    }
+}
+
+// The intermediate MSG file of the other formats is not written, but a mail that no MSG file
+// could hold still fails in every format, with the reason the MSG file gives.
+TEST_F(FileExportTest, MailBeyondWhatAnMsgFileHoldsFailsInEveryFormat) {
+    TestMail mail;
+    mail.to.clear();
+    for (int i = 0; i < 2049; ++i)
+        mail.to.push_back({kTo, "", "r" + std::to_string(i) + "@example.com", ""});
+    for (SaveFormat format : kFileFormats) {
+        SCOPED_TRACE(formatName(format));
+        try {
+            write(mail, format);
+            ADD_FAILURE() << "the export succeeded";
+        } catch (const component::ComponentError& e) {
+            EXPECT_NE(std::string(e.what()).find("at most 2048 recipients"), std::string::npos)
+                << e.what();
+        }
+        EXPECT_TRUE(filesBelow(out_).empty());
+    }
 }
 
 // The mail reader on a mail document, as the save job hands it over: the attachments are copied

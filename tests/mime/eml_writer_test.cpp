@@ -1,6 +1,7 @@
 // The EML writer's output is read back with Python's standard e-mail parser (check_eml.py), which
 // must report no defect and return what the writer was given.
 #include "store/mime/eml_writer.h"
+#include "store/mime/transfer_encoding.h"
 
 #include "platform/json.h"
 #include "store/mapi/derived_properties.h"
@@ -13,10 +14,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace parvelle::mime {
@@ -458,10 +462,11 @@ TEST(EmlFile, FailedAttachmentReadLeavesNoFile) {
     TempDir dir;
     mapi::Message m = makeMessage({"Broken", {}, {}, {}, {}, "x", "", {}});
     mapi::AttachmentContent content;
-    content.size = 100000;
+    // Fails part-way whatever pieces the writer reads in (up to 1.5 MB).
+    content.size = 3000000;
     content.read = [](std::uint64_t offset, std::span<std::uint8_t> out) {
         std::fill(out.begin(), out.end(), std::uint8_t{'a'});
-        return offset < 50000;
+        return offset + out.size() <= 1500000;
     };
     m.attachments.push_back(mapi::Attachment::byValue("half.bin", content));
     const fs::path target = dir / "broken.eml";
@@ -486,6 +491,121 @@ TEST(EmlFile, ReplacesReservedFileAndLeavesNoTemporaryFile) {
     EXPECT_NE(onDisk.find("Subject: Replace\r\n"), std::string::npos);
     EXPECT_EQ(onDisk, inMemory);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+// A file the caller reserved is filled in place, not replaced: the same file (inode) holds the
+// bytes afterwards, and no other file was made. A failed write leaves the reserved file to the
+// caller, who removes it, and makes none of its own.
+TEST(EmlFile, ReservedFileIsFilledInPlace) {
+    TempDir dir;
+    mapi::Message good = makeMessage({"In place", {}, {}, {}, {}, "body text", "", {}});
+    mapi::Message broken = makeMessage({"Broken", {}, {}, {}, {}, "x", "", {}});
+    mapi::AttachmentContent content;
+    content.size = 3000000;
+    content.read = [](std::uint64_t offset, std::span<std::uint8_t> out) {
+        std::fill(out.begin(), out.end(), std::uint8_t{'a'});
+        return offset == 0;
+    };
+    broken.attachments.push_back(mapi::Attachment::byValue("half.bin", content));
+    for (const bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "failing write" : "complete write");
+        const fs::path target = dir / "reserved.eml";
+        const int fd = ::open(target.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        struct stat before {};
+        ::fstat(fd, &before);
+        const EmlResult result = writeEmlFile(fails ? broken : good, {target.string(), fd});
+        ::close(fd);
+        EXPECT_EQ(static_cast<bool>(result), !fails) << result.error;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+        struct stat after {};
+        ASSERT_EQ(::stat(target.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        if (!fails) {
+            std::string inMemory;
+            ASSERT_TRUE(writeEml(good, inMemory));
+            EXPECT_EQ(readFile(target), inMemory);
+        }
+        fs::remove(target);
+    }
+}
+
+// Base64 lines: the test vectors of RFC 4648 on one line, and long contents cut into lines of
+// 76 characters that join to the one-line form, whether encoded at once or in pieces of whole
+// lines.
+TEST(TransferEncoding, Base64LinesJoinToTheOneLineForm) {
+    const std::pair<std::string, std::string> vectors[] = {{"", ""},
+                                                           {"f", "Zg=="},
+                                                           {"fo", "Zm8="},
+                                                           {"foo", "Zm9v"},
+                                                           {"foob", "Zm9vYg=="},
+                                                           {"fooba", "Zm9vYmE="},
+                                                           {"foobar", "Zm9vYmFy"}};
+    for (const auto& [bytes, encoded] : vectors) {
+        EXPECT_EQ(base64Encode(bytes), encoded);
+        EXPECT_EQ(base64Lines(bytes), encoded.empty() ? "" : encoded + "\r\n");
+    }
+    std::mt19937 random(7);
+    for (const std::size_t size : {56, 57, 58, 113, 114, 115, 1000, 57 * 40 + 1}) {
+        SCOPED_TRACE(size);
+        std::string bytes(size, '\0');
+        for (char& c : bytes)
+            c = static_cast<char>(random());
+        const std::string lines = base64Lines(bytes);
+        EXPECT_EQ(lines.size(), base64LinesSize(size));
+        std::string joined;
+        for (std::size_t at = 0; at < lines.size();) {
+            const std::size_t end = lines.find("\r\n", at);
+            ASSERT_NE(end, std::string::npos);
+            EXPECT_LE(end - at, 76u);
+            if (end + 2 < lines.size())
+                EXPECT_EQ(end - at, 76u);
+            joined += lines.substr(at, end - at);
+            at = end + 2;
+        }
+        EXPECT_EQ(joined, base64Encode(bytes));
+        std::string pieces;
+        for (std::size_t at = 0; at < size; at += kBase64LineBytes * 3)
+            pieces += base64Lines(std::string_view(bytes).substr(at, kBase64LineBytes * 3));
+        EXPECT_EQ(pieces, lines);
+    }
+}
+
+// Quoted-printable lines: at most 76 characters, none starting with "." or "From " (not even
+// after a soft line break), and decoding gives the text back.
+TEST(TransferEncoding, QuotedPrintableLinesAreSafeAndDecodeToTheText) {
+    const std::string texts[] = {std::string(75, 'a') + ".b",
+                                 std::string(74, 'a') + "From here",
+                                 std::string(73, 'a') + "= .\n.dot",
+                                 "From the start\n.\nend \n",
+                                 std::string(200, 'x') + "\t\n\xc3\xa9",
+                                 std::string(76, 'a') + "\n" + std::string(76, 'b')};
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        const std::string encoded = quotedPrintable(text);
+        std::string decoded;
+        for (std::size_t at = 0; at < encoded.size();) {
+            const std::size_t end = encoded.find("\r\n", at);
+            ASSERT_NE(end, std::string::npos);
+            const std::string line = encoded.substr(at, end - at);
+            EXPECT_LE(line.size(), 76u);
+            EXPECT_FALSE(line.starts_with(".") || line.starts_with("From ")) << line;
+            const bool soft = line.ends_with("=");
+            const std::string content = soft ? line.substr(0, line.size() - 1) : line;
+            for (std::size_t i = 0; i < content.size(); ++i) {
+                if (content[i] == '=' && i + 2 < content.size()) {
+                    decoded += static_cast<char>(std::stoi(content.substr(i + 1, 2), nullptr, 16));
+                    i += 2;
+                } else {
+                    decoded += content[i];
+                }
+            }
+            if (!soft)
+                decoded += '\n';
+            at = end + 2;
+        }
+        EXPECT_EQ(decoded, text);
+    }
 }
 
 TEST(EmlFile, UnwritableFolderIsAnError) {

@@ -53,7 +53,8 @@ enum ItemDispid : std::int32_t {
     kSent = 0x38,         // Sent = true before the first save: clears MSGFLAG_UNSENT
     kTo = 0x40,           // To: To recipient rows (one-off) and PidTagDisplayTo
     kUnread = 0x41,       // UnRead: clears (true) or sets (false) MSGFLAG_READ
-    kSaveAs = 0x48,       // SaveAs(path, type): write the message as a file
+    kSaveAs = 0x48,       // SaveAs(path, type[, fd]): write the message as a file; with the
+                          // descriptor of an empty file the caller reserved at path, into it
     kAttachments = 0x49,  // Attachments collection
     kRecipients = 0x4D,   // Recipients collection
 };
@@ -280,7 +281,7 @@ void MailItem::save() {
         throw ComponentError("The item could not be saved: " + error);
 }
 
-void MailItem::saveAs(const std::string& path, std::int32_t type) {
+void MailItem::saveAs(const platform::FileTarget& target, std::int32_t type) {
     FileWriters::Writer writer = nullptr;
     switch (type) {
     case kSaveAsMsgUnicode:
@@ -302,8 +303,8 @@ void MailItem::saveAs(const std::string& path, std::int32_t type) {
     if (writer == nullptr)
         throw ComponentError("This build cannot write save-as type " + std::to_string(type));
     std::string error;
-    if (!writer(message_, path, error))
-        throw ComponentError("The item could not be saved as " + path + ": " + error);
+    if (!writer(message_, target, error))
+        throw ComponentError("The item could not be saved as " + target.path + ": " + error);
 }
 
 Variant MailItem::invoke(std::int32_t dispid, CallKind kind, std::span<const Variant> args) {
@@ -424,11 +425,12 @@ Variant MailItem::invoke(std::int32_t dispid, CallKind kind, std::span<const Var
             return save(), Variant{};
         break;
     case kSaveAs:
-        if (kind == CallKind::Method)
-            return saveAs(arg(args, 0).toString(), args.size() > 1 && !args[1].isMissing()
-                                                       ? args[1].toInt()
-                                                       : kSaveAsMsgUnicode),
-                   Variant{};
+        if (kind == CallKind::Method) {
+            const std::int32_t type =
+                args.size() > 1 && !args[1].isMissing() ? args[1].toInt() : kSaveAsMsgUnicode;
+            const int reservedFd = args.size() > 2 && !args[2].isMissing() ? args[2].toInt() : -1;
+            return saveAs({arg(args, 0).toString(), reservedFd}, type), Variant{};
+        }
         break;
     case kConversion:
         if (kind == CallKind::Method) {

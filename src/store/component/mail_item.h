@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_target.h"
 #include "store/component/dispatch.h"
 #include "store/mapi/message.h"
 
@@ -27,13 +28,19 @@ public:
     virtual void discard() {}
 };
 
-// Writers of the save-as types (message file formats). Each writes the message to a path.
+// Writers of the save-as types (message file formats). Each writes the message to a file
+// (platform::FileTarget: a path to replace, or a file reserved for the write).
 struct FileWriters {
-    using Writer = bool (*)(const mapi::Message&, const std::string& path, std::string& error);
+    using Writer = bool (*)(const mapi::Message&, const platform::FileTarget& target,
+                            std::string& error);
+    // Whether the message can be written as an MSG file, false with the reason when not: what the
+    // save of an item kept in an intermediate file checks instead of writing the file.
+    using Check = bool (*)(const mapi::Message&, std::string& error);
     Writer msg = nullptr;
     Writer eml = nullptr;
     Writer rtf = nullptr;
     Writer html = nullptr;
+    Check msgCheck = nullptr;
 };
 
 // Save-as types the writers pass (DISPID 0x48).
@@ -65,7 +72,7 @@ public:
                       const std::string& addressType, std::int32_t kind);
     // Save (into the item's folder or file) and SaveAs (a message file of the given type).
     void save();
-    void saveAs(const std::string& path, std::int32_t type);
+    void saveAs(const platform::FileTarget& target, std::int32_t type);
 
     std::shared_ptr<ItemSink> sink() const { return sink_; }
 

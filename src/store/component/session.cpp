@@ -1,5 +1,6 @@
 #include "store/component/session.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
 
@@ -16,7 +17,10 @@ enum SessionDispid : std::int32_t {
     kLogOnProfile = 0x04,         // method: log on to an Outlook profile (none exist here)
     kStores = 0x06,               // get: the stores of the logon
     kLogOff = 0x12,               // method: commit and close the logged-on store
-    kNewFileItem = 0x6002001E,    // method (path, class, 2): an item kept in a message file
+    kNewFileItem = 0x6002001E,    // method (path, class, 2[, intermediate]): an item kept in a
+                                  // message file; with intermediate true the file is only a step
+                                  // towards another format, and a save just checks it could be
+                                  // written
     kLogOnPst = 0x6002001F,       // method (path, -, -, password, -): open or create a PST
     kLogOnOffice365 = 0x6002003E, // method (mail id, mail id, password): online mailbox
 };
@@ -43,8 +47,10 @@ private:
 
 class MessageFileSink : public ItemSink {
 public:
-    MessageFileSink(std::string path, FileWriters writers, std::shared_ptr<mapi::NameIdMap> names)
-        : path_(std::move(path)), writers_(writers), names_(std::move(names)) {}
+    MessageFileSink(std::string path, FileWriters writers, std::shared_ptr<mapi::NameIdMap> names,
+                    bool intermediate)
+        : path_(std::move(path)), writers_(writers), names_(std::move(names)),
+          intermediate_(intermediate) {}
     std::optional<std::uint16_t> namedPropertyId(const mapi::NamedProperty& name) override {
         return names_->idFor(name);
     }
@@ -52,6 +58,24 @@ public:
         if (writers_.msg == nullptr) {
             error = "this build cannot write message files";
             return false;
+        }
+        // A file that would only be removed again once the item is converted is not written:
+        // the save fails where writing it would, and succeeds otherwise.
+        if (intermediate_ && writers_.msgCheck != nullptr)
+            return writers_.msgCheck(message, error);
+        if (!written_) {
+            // A new file is written in place, which spares creating, renaming and deleting a
+            // temporary file per item; an existing one is replaced as a whole.
+            const int fd = ::open(path_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                const platform::UniqueFd file(fd);
+                if (!writers_.msg(message, {path_, file.get()}, error)) {
+                    ::unlink(path_.c_str());
+                    return false;
+                }
+                written_ = true;
+                return true;
+            }
         }
         if (!writers_.msg(message, path_, error))
             return false;
@@ -70,6 +94,7 @@ private:
     std::string path_;
     FileWriters writers_;
     std::shared_ptr<mapi::NameIdMap> names_;
+    bool intermediate_;
     bool written_ = false;
 };
 
@@ -247,9 +272,11 @@ void Session::logOff() {
     }
 }
 
-ObjectRef Session::newFileItem(const std::string& path, const std::string& messageClass) {
+ObjectRef Session::newFileItem(const std::string& path, const std::string& messageClass,
+                               bool intermediate) {
     return std::make_shared<MailItem>(
-        messageClass, std::make_shared<MessageFileSink>(path, writers_, fileNames_), writers_);
+        messageClass, std::make_shared<MessageFileSink>(path, writers_, fileNames_, intermediate),
+        writers_);
 }
 
 Variant Session::invoke(std::int32_t dispid, CallKind kind, std::span<const Variant> args) {
@@ -282,9 +309,10 @@ Variant Session::invoke(std::int32_t dispid, CallKind kind, std::span<const Vari
         break;
     case kNewFileItem:
         if (kind == CallKind::Method)
-            return newFileItem(arg(args, 0).toString(), args.size() > 1 && !args[1].isMissing()
-                                                            ? args[1].toString()
-                                                            : "IPM.Note");
+            return newFileItem(arg(args, 0).toString(),
+                               args.size() > 1 && !args[1].isMissing() ? args[1].toString()
+                                                                       : "IPM.Note",
+                               args.size() > 3 && !args[3].isMissing() && args[3].toBool());
         break;
     default:
         break;

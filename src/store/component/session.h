@@ -36,8 +36,11 @@ public:
     ObjectRef logOnPst(const std::string& path, const std::string& password);
     void logOff();
     bool loggedOn() const { return logon_ != nullptr; }
-    // A new item kept in the message file at path.
-    ObjectRef newFileItem(const std::string& path, const std::string& messageClass);
+    // A new item kept in the message file at path. An intermediate item stands for a file that
+    // is only a step towards another format: its save checks that the file could be written but
+    // does not write it.
+    ObjectRef newFileItem(const std::string& path, const std::string& messageClass,
+                          bool intermediate = false);
 
 private:
     std::shared_ptr<PstLogon> logon_;

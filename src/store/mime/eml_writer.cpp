@@ -410,20 +410,26 @@ private:
         return attachmentBytes(a, name);
     }
 
-    // Streams the content in pieces of whole base64 lines.
+    // Streams the content in pieces of whole base64 lines, through two buffers that the
+    // attachments of the message share.
     bool attachmentBytes(const mapi::Attachment& a, const std::string& name) {
-        constexpr std::size_t kPiece = kBase64LineBytes * 1024;
+        constexpr std::size_t kPiece = kBase64LineBytes * 16384;
         const std::uint64_t size = a.content.size;
         if (size > 0 && !a.content.read)
             return fail("the content of attachment \"" + name + "\" is missing");
-        std::string buffer;
         for (std::uint64_t offset = 0; offset < size;) {
             const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, size - offset));
-            buffer.resize(n);
-            if (!a.content.read(offset,
-                                std::span(reinterpret_cast<std::uint8_t*>(buffer.data()), n)))
+            if (capacity_ < n) {
+                // Not zeroed: every byte is written before it is read.
+                raw_ = std::make_unique_for_overwrite<std::uint8_t[]>(n);
+                encoded_ = std::make_unique_for_overwrite<char[]>(base64LinesSize(n));
+                capacity_ = n;
+            }
+            if (!a.content.read(offset, std::span(raw_.get(), n)))
                 return fail("attachment \"" + name + "\" could not be read");
-            if (!put(base64Lines(buffer)))
+            const std::size_t length = base64LinesTo(
+                std::string_view(reinterpret_cast<const char*>(raw_.get()), n), encoded_.get());
+            if (!put(std::string_view(encoded_.get(), length)))
                 return false;
             offset += n;
         }
@@ -432,6 +438,9 @@ private:
 
     Sink& sink_;
     std::string error_;
+    std::unique_ptr<std::uint8_t[]> raw_;
+    std::unique_ptr<char[]> encoded_;
+    std::size_t capacity_ = 0;
 };
 
 EmlResult writeTo(const mapi::Message& message, Sink& sink) {
@@ -452,8 +461,8 @@ EmlResult writeEml(const mapi::Message& message, std::string& out) {
     return result;
 }
 
-EmlResult writeEmlFile(const mapi::Message& message, const std::string& path) {
-    return {writeFileNextTo(path, [&](std::FILE* file) {
+EmlResult writeEmlFile(const mapi::Message& message, const platform::FileTarget& target) {
+    return {writeFileNextTo(target, [&](std::FILE* file) {
         FileSink sink(file);
         return writeTo(message, sink).error;
     })};

@@ -4,6 +4,7 @@
 // and HTML bodies as multipart/alternative; attachments in base64 (embedded messages as
 // message/rfc822) inside multipart/mixed. Attachment bytes are streamed from their
 // AttachmentContent while the file is written, never held whole.
+#include "platform/file_target.h"
 #include "store/mapi/message.h"
 
 #include <string>
@@ -16,9 +17,10 @@ struct EmlResult {
     explicit operator bool() const { return error.empty(); }
 };
 
-// Writes the file under a temporary name next to `path` and renames it into place, so a failed
-// write never leaves a file that looks usable. An existing file at `path` is replaced.
-EmlResult writeEmlFile(const mapi::Message& message, const std::string& path);
+// Writes the file under a temporary name next to the target's path and renames it into place
+// (an existing file is replaced), or into the file the caller reserved (platform::FileTarget), so
+// a failed write never leaves a file that looks usable.
+EmlResult writeEmlFile(const mapi::Message& message, const platform::FileTarget& target);
 
 // The same bytes into `out` (replaced), for callers that keep the message in memory.
 EmlResult writeEml(const mapi::Message& message, std::string& out);

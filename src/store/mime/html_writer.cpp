@@ -103,8 +103,8 @@ std::string htmlDocument(const MessageDocument& document) {
     return out;
 }
 
-std::string writeHtmlFile(const mapi::Message& message, const std::string& path) {
-    return writeDocumentFile(path, htmlDocument(makeMessageDocument(message)));
+std::string writeHtmlFile(const mapi::Message& message, const platform::FileTarget& target) {
+    return writeDocumentFile(target, htmlDocument(makeMessageDocument(message)));
 }
 
 } // namespace parvelle::mime

@@ -129,10 +129,11 @@ MessageDocument makeMessageDocument(const mapi::Message& m) {
     return doc;
 }
 
-std::string writeFileNextTo(const std::string& path,
+std::string writeFileNextTo(const platform::FileTarget& target,
                             const std::function<std::string(std::FILE*)>& write) {
-    const msg::Status status = msg::writeFileAtomically(
-        path,
+    const std::string& path = target.path;
+    const msg::Status status = msg::writeFile(
+        target,
         [&](std::FILE* file) {
             const std::string error = write(file);
             return error.empty() ? msg::Status::success() : msg::Status::failure(error);
@@ -143,11 +144,11 @@ std::string writeFileNextTo(const std::string& path,
     return "cannot write " + path + ": " + status.error();
 }
 
-std::string writeDocumentFile(const std::string& path, std::string_view bytes) {
-    return writeFileNextTo(path, [&](std::FILE* file) {
+std::string writeDocumentFile(const platform::FileTarget& target, std::string_view bytes) {
+    return writeFileNextTo(target, [&](std::FILE* file) {
         return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size()
                    ? std::string()
-                   : "the document could not be written to " + path;
+                   : "the document could not be written to " + target.path;
     });
 }
 

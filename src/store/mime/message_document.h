@@ -1,6 +1,7 @@
 #pragma once
 // The readable form of a message that the RTF and HTML exports print: the header lines a mail
 // client shows above a message (From, Sent, To, Cc, Subject, Attachments), then the body.
+#include "platform/file_target.h"
 #include "store/mapi/message.h"
 
 #include <cstdio>
@@ -30,15 +31,14 @@ MessageDocument makeMessageDocument(const mapi::Message& message);
 // The message's HTML body as UTF-8 (converted from its internet code page), empty without one.
 std::string messageHtml(const mapi::PropertyBag& props);
 
-// Writes `bytes` to `path` under a temporary name next to it and renames it into place, so that
-// a failed write never leaves a file that looks usable. An existing file at `path` is replaced.
-// Empty on success, otherwise what went wrong.
-std::string writeDocumentFile(const std::string& path, std::string_view bytes);
+// Writes `bytes` as the target file (platform::FileTarget: under a temporary name next to it,
+// renamed into place, or into the file the caller reserved), so that a failed write never leaves
+// a file that looks usable. Empty on success, otherwise what went wrong.
+std::string writeDocumentFile(const platform::FileTarget& target, std::string_view bytes);
 
-// Writes a file through `write` under a temporary name next to `path`, renamed into place when
-// complete (the shared rule of the EML, RTF and HTML writers). Empty on success, otherwise what
-// went wrong, naming the file.
-std::string writeFileNextTo(const std::string& path,
+// Writes the target file through `write` (the shared rule of the EML, RTF and HTML writers; see
+// writeDocumentFile). Empty on success, otherwise what went wrong, naming the file.
+std::string writeFileNextTo(const platform::FileTarget& target,
                             const std::function<std::string(std::FILE*)>& write);
 
 } // namespace parvelle::mime

@@ -70,8 +70,8 @@ std::string rtfDocument(const MessageDocument& document) {
     return out;
 }
 
-std::string writeRtfFile(const mapi::Message& message, const std::string& path) {
-    return writeDocumentFile(path, rtfDocument(makeMessageDocument(message)));
+std::string writeRtfFile(const mapi::Message& message, const platform::FileTarget& target) {
+    return writeDocumentFile(target, rtfDocument(makeMessageDocument(message)));
 }
 
 } // namespace parvelle::mime

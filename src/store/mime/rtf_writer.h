@@ -12,7 +12,8 @@ namespace parvelle::mime {
 
 std::string rtfDocument(const MessageDocument& document);
 
-// Empty on success, otherwise what went wrong. An existing file at `path` is replaced.
-std::string writeRtfFile(const mapi::Message& message, const std::string& path);
+// Writes the target file (platform::FileTarget; an existing file at a path without a reserved
+// descriptor is replaced). Empty on success, otherwise what went wrong.
+std::string writeRtfFile(const mapi::Message& message, const platform::FileTarget& target);
 
 } // namespace parvelle::mime

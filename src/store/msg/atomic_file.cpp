@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,16 +60,41 @@ std::string systemError(const std::string& what, int err) {
     return what + ": " + std::strerror(err);
 }
 
+// Writes into the file the caller reserved, through a stream of its own on a duplicate of the
+// descriptor; the caller keeps (and on failure removes) the file.
+Status writeReserved(const platform::FileTarget& target,
+                     const std::function<Status(std::FILE*)>& write, bool sync) {
+    const int fd = ::fcntl(target.reservedFd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return Status::failure(systemError("cannot write \"" + target.path + "\"", errno));
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        const int err = errno;
+        ::close(fd);
+        return Status::failure(systemError("cannot write \"" + target.path + "\"", err));
+    }
+    std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
+    Status status = write(f);
+    if (status && (std::fflush(f) != 0 || (sync && ::fsync(fd) != 0)))
+        status = Status::failure(systemError("cannot write \"" + target.path + "\"", errno));
+    if (std::fclose(f) != 0 && status)
+        status = Status::failure(systemError("cannot write \"" + target.path + "\"", errno));
+    return status;
+}
+
 } // namespace
 
-Status writeFileAtomically(const std::string& path, const std::function<Status(std::FILE*)>& write,
-                           bool sync) {
-    const std::filesystem::path target(path);
-    if (target.filename().empty())
+Status writeFile(const platform::FileTarget& target, const std::function<Status(std::FILE*)>& write,
+                 bool sync) {
+    if (target.reservedFd >= 0)
+        return writeReserved(target, write, sync);
+    const std::string& path = target.path;
+    const std::filesystem::path destination(path);
+    if (destination.filename().empty())
         return Status::failure("no file name in \"" + path + "\"");
     const std::filesystem::path dir =
-        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    std::string pattern = (dir / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+        destination.has_parent_path() ? destination.parent_path() : std::filesystem::path(".");
+    std::string pattern = (dir / ("." + destination.filename().string() + ".tmp-XXXXXX")).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     const int fd = ::mkstemp(name.data());

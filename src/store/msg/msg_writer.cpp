@@ -90,45 +90,75 @@ int stringCodePage(const mapi::PropertyBag& props, int inherited) {
     return inherited;
 }
 
+// Gives every named property of the message (embedded messages included) its id in `names`;
+// fails when the nesting or the number of names is more than a file can hold.
+Status collectNames(const mapi::Message& m, mapi::NameIdMap& names, int depth) {
+    if (depth > kMaxEmbeddingDepth)
+        return Status::failure("embedded messages nested too deeply");
+    auto add = [&](const mapi::PropertyBag& bag) -> Status {
+        for (const auto& [name, value] : bag.named())
+            if (!names.idFor(name))
+                return Status::failure("too many named properties for one MSG file");
+        return Status::success();
+    };
+    if (Status s = add(m.props); !s)
+        return s;
+    for (const auto& r : m.recipients)
+        if (Status s = add(r.props); !s)
+            return s;
+    for (const auto& a : m.attachments) {
+        if (Status s = add(a.props); !s)
+            return s;
+        if (a.embedded)
+            if (Status s = collectNames(*a.embedded, names, depth + 1); !s)
+                return s;
+    }
+    return Status::success();
+}
+
+// The row counts and attachment sizes of the message and its embedded messages, in the order the
+// builder meets them.
+Status checkCounts(const mapi::Message& m) {
+    if (m.recipients.size() > kMaxRecipients)
+        return Status::failure("a message file holds at most 2048 recipients");
+    if (m.attachments.size() > kMaxAttachments)
+        return Status::failure("a message file holds at most 2048 attachments");
+    for (const mapi::Attachment& a : m.attachments) {
+        if (a.embedded) {
+            if (Status s = checkCounts(*a.embedded); !s)
+                return s;
+        } else if (a.content.size > 0xFFFFFFFFULL) {
+            return Status::failure("attachment \"" +
+                                   a.props.string(mapi::tags::kAttachLongFilename) +
+                                   "\" is 4 GB or larger, more than a message file can hold");
+        }
+    }
+    return Status::success();
+}
+
+// Everything that can keep a message from being written as a file, checked before anything is
+// built.
+Status checkLimits(const mapi::Message& message, mapi::NameIdMap& names) {
+    if (Status s = collectNames(message, names, 0); !s)
+        return s;
+    return checkCounts(message);
+}
+
 class MsgBuilder {
 public:
     Result<cfb::Tree> build(const mapi::Message& message) {
-        if (Status s = collectNames(message, 0); !s)
+        if (Status s = checkLimits(message, names_); !s)
             return Result<cfb::Tree>::failure(s.error());
         tree_.setClsid(cfb::Tree::kRoot, kMessageClsid);
         if (Status s = writeNameIds(); !s)
             return Result<cfb::Tree>::failure(s.error());
         const int cp = stringCodePage(message.props, codepage::ansiCodePage());
-        if (Status s = writeMessage(cfb::Tree::kRoot, message, ObjectKind::TopLevel, cp, 0); !s)
+        if (Status s = writeMessage(cfb::Tree::kRoot, message, ObjectKind::TopLevel, cp); !s)
             return Result<cfb::Tree>::failure(s.error());
         return std::move(tree_);
     }
 
 private:
-    Status collectNames(const mapi::Message& m, int depth) {
-        if (depth > kMaxEmbeddingDepth)
-            return Status::failure("embedded messages nested too deeply");
-        auto add = [&](const mapi::PropertyBag& bag) -> Status {
-            for (const auto& [name, value] : bag.named())
-                if (!names_.idFor(name))
-                    return Status::failure("too many named properties for one MSG file");
-            return Status::success();
-        };
-        if (Status s = add(m.props); !s)
-            return s;
-        for (const auto& r : m.recipients)
-            if (Status s = add(r.props); !s)
-                return s;
-        for (const auto& a : m.attachments) {
-            if (Status s = add(a.props); !s)
-                return s;
-            if (a.embedded)
-                if (Status s = collectNames(*a.embedded, depth + 1); !s)
-                    return s;
-        }
-        return Status::success();
-    }
-
     Status writeNameIds() {
         auto storage = tree_.addStorage(cfb::Tree::kRoot, kNameIdStorage);
         if (!storage)
@@ -148,12 +178,7 @@ private:
         return Status::success();
     }
 
-    Status writeMessage(NodeId storage, const mapi::Message& m, ObjectKind kind, int inheritedCp,
-                        int depth) {
-        if (m.recipients.size() > kMaxRecipients)
-            return Status::failure("a message file holds at most 2048 recipients");
-        if (m.attachments.size() > kMaxAttachments)
-            return Status::failure("a message file holds at most 2048 attachments");
+    Status writeMessage(NodeId storage, const mapi::Message& m, ObjectKind kind, int inheritedCp) {
         const int cp = stringCodePage(m.props, inheritedCp);
 
         std::vector<std::uint8_t> header(8, 0);
@@ -187,13 +212,13 @@ private:
             auto a = tree_.addStorage(storage, attachmentStorageName(i));
             if (!a)
                 return Status::failure(a.error());
-            if (Status s = writeAttachment(*a, m.attachments[i], cp, depth); !s)
+            if (Status s = writeAttachment(*a, m.attachments[i], cp); !s)
                 return s;
         }
         return Status::success();
     }
 
-    Status writeAttachment(NodeId storage, const mapi::Attachment& a, int cp, int depth) {
+    Status writeAttachment(NodeId storage, const mapi::Attachment& a, int cp) {
         // The attachment data is written from the content or the embedded message, never from a
         // value of the same id left in the property bag.
         mapi::PropertyBag props = a.props;
@@ -204,15 +229,10 @@ private:
             auto sub = tree_.addStorage(storage, kEmbeddedMessageStorage);
             if (!sub)
                 return Status::failure(sub.error());
-            if (depth + 1 > kMaxEmbeddingDepth)
-                return Status::failure("embedded messages nested too deeply");
-            if (Status s = writeMessage(*sub, *a.embedded, ObjectKind::Embedded, cp, depth + 1); !s)
+            if (Status s = writeMessage(*sub, *a.embedded, ObjectKind::Embedded, cp); !s)
                 return s;
         } else {
-            if (a.content.size > 0xFFFFFFFFULL)
-                return Status::failure("attachment \"" +
-                                       a.props.string(mapi::tags::kAttachLongFilename) +
-                                       "\" is 4 GB or larger, more than a message file can hold");
+            // Below 4 GB: checkLimits refused larger contents.
             extra.push_back(
                 {mapi::tags::kAttachDataBinary, static_cast<std::uint32_t>(a.content.size)});
             cfb::StreamSource source{a.content.size, a.content.read};
@@ -406,7 +426,12 @@ Result<cfb::Tree> buildMsgTree(const mapi::Message& message) {
     return MsgBuilder().build(message);
 }
 
-Status writeMsgFile(const mapi::Message& message, const std::string& path,
+Status checkMsgLimits(const mapi::Message& message) {
+    mapi::NameIdMap names;
+    return checkLimits(message, names);
+}
+
+Status writeMsgFile(const mapi::Message& message, const platform::FileTarget& target,
                     const MsgWriteOptions& options) {
     auto tree = buildMsgTree(message);
     if (!tree)
@@ -414,8 +439,8 @@ Status writeMsgFile(const mapi::Message& message, const std::string& path,
     cfb::WriteOptions cfbOptions;
     cfbOptions.timestamp = options.timestamp ? options.timestamp : mapi::FileTime::now().ticks;
     cfbOptions.majorVersion = options.compoundVersion;
-    return writeFileAtomically(
-        path, [&](std::FILE* f) { return cfb::writeCompoundFile(*tree, f, cfbOptions); },
+    return writeFile(
+        target, [&](std::FILE* f) { return cfb::writeCompoundFile(*tree, f, cfbOptions); },
         options.sync);
 }
 

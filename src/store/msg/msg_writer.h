@@ -4,6 +4,7 @@
 // attachments with their bytes streamed from their content, embedded messages as nested
 // storages, and one named-property map for the whole file. Call mapi::deriveOnSave() first so
 // the file carries the properties Outlook computes on save.
+#include "platform/file_target.h"
 #include "store/mapi/message.h"
 #include "store/msg/compound_file_writer.h"
 #include "store/msg/result.h"
@@ -25,10 +26,15 @@ struct MsgWriteOptions {
 // The compound-file tree of the message, ready to write.
 Result<cfb::Tree> buildMsgTree(const mapi::Message& message);
 
-// Writes `message` to `path` under a temporary name and renames it into place when complete.
-// Fails, leaving no file behind, when the message cannot be represented (an attachment of 4 GB
-// or more, more than 2048 recipients or attachments, too many named properties) or on I/O errors.
-Status writeMsgFile(const mapi::Message& message, const std::string& path,
+// Whether `message` can be written as an MSG file: it fails with the reason writeMsgFile would
+// give when it cannot be represented (an attachment of 4 GB or more, more than 2048 recipients or
+// attachments, too many named properties, embedded messages nested too deeply).
+Status checkMsgLimits(const mapi::Message& message);
+
+// Writes `message` to the target (platform::FileTarget: under a temporary name renamed into
+// place when complete, or into the file the caller reserved). Fails, leaving no file of its own
+// behind, when the message cannot be represented (checkMsgLimits) or on I/O errors.
+Status writeMsgFile(const mapi::Message& message, const platform::FileTarget& target,
                     const MsgWriteOptions& options = {});
 
 } // namespace parvelle::msg
