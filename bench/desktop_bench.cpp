@@ -36,15 +36,9 @@ using namespace parvelle::ui::qt;
 
 namespace {
 
+// The default is long enough for a listing of hundreds of thousands of rows on a slow machine.
 bool waitFor(const std::function<bool()>& done, int milliseconds = 600000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
+    return processEventsUntil(done, milliseconds);
 }
 
 // Scans the archive as "Convert" does, answers the closing message, and waits for the first
@@ -56,15 +50,6 @@ bool scan(MainWindow& w, const std::string& archive) {
     QTimer::singleShot(0, &w, [&w] { w.startScan(); });
     return waitFor([&] { return script.done(); }) &&
            waitFor([&] { return !w.jobRunning() && !w.readingPane()->lastPageFile().isEmpty(); });
-}
-
-QTreeWidgetItem* findNode(QTreeWidgetItem* item, const QString& text) {
-    if (item->text(0) == text)
-        return item;
-    for (int i = 0; i < item->childCount(); ++i)
-        if (QTreeWidgetItem* found = findNode(item->child(i), text))
-            return found;
-    return nullptr;
 }
 
 void collectNodes(QTreeWidgetItem* item, std::vector<QTreeWidgetItem*>& out) {

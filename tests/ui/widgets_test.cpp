@@ -109,15 +109,6 @@ bool waitOnJobThread(const std::function<bool()>& done) {
     return done();
 }
 
-QTreeWidgetItem* findNode(QTreeWidgetItem* item, const QString& text) {
-    if (item->text(0) == text)
-        return item;
-    for (int i = 0; i < item->childCount(); ++i)
-        if (QTreeWidgetItem* found = findNode(item->child(i), text))
-            return found;
-    return nullptr;
-}
-
 void clickCheckBox(FolderTreeView* tree, QTreeWidgetItem* item) {
     tree->scrollToItem(item);
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},

@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QTreeWidgetItem>
 #include <QWidget>
 
 namespace parvelle::ui::qt {
@@ -34,6 +36,27 @@ void ModalScript::poll() {
     // Run outside the timer's slot: an action that opens another modal window blocks until it
     // closes, and the timer must keep polling for that window's own step meanwhile.
     QTimer::singleShot(0, this, [modal, step] { step.action(modal); });
+}
+
+bool processEventsUntil(const std::function<bool()>& done, int milliseconds,
+                        int sliceMilliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, sliceMilliseconds);
+    }
+    return true;
+}
+
+QTreeWidgetItem* findNode(QTreeWidgetItem* item, const QString& text) {
+    if (item->text(0) == text)
+        return item;
+    for (int i = 0; i < item->childCount(); ++i)
+        if (QTreeWidgetItem* found = findNode(item->child(i), text))
+            return found;
+    return nullptr;
 }
 
 } // namespace parvelle::ui::qt

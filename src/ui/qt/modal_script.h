@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 
+class QTreeWidgetItem;
 class QWidget;
 
 namespace parvelle::ui::qt {
@@ -39,5 +40,12 @@ private:
     QStringList seen_;
     QTimer timer_;
 };
+
+// Processes events until `done` holds (true) or `milliseconds` pass (false).
+bool processEventsUntil(const std::function<bool()>& done, int milliseconds,
+                        int sliceMilliseconds = 5);
+
+// The item under `item` (itself included) whose first column reads `text`, depth first.
+QTreeWidgetItem* findNode(QTreeWidgetItem* item, const QString& text);
 
 } // namespace parvelle::ui::qt

@@ -48,14 +48,7 @@ void grab(QWidget* widget, const QString& name) {
 
 // Waits (processing events) until `done` holds or a timeout passes.
 bool waitFor(const std::function<bool()>& done, int milliseconds = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    return processEventsUntil(done, milliseconds, 20);
 }
 
 // Lets the queued listing and preview start, then waits for them to end.
@@ -63,15 +56,6 @@ void settle(MainWindow& w) {
     waitFor([] { return false; }, 300);
     waitFor([&] { return !w.jobRunning() && !w.readingPane()->lastPageFile().isEmpty(); });
     waitFor([] { return false; }, 200);
-}
-
-QTreeWidgetItem* findNode(QTreeWidgetItem* item, const QString& text) {
-    if (item->text(0) == text)
-        return item;
-    for (int i = 0; i < item->childCount(); ++i)
-        if (QTreeWidgetItem* found = findNode(item->child(i), text))
-            return found;
-    return nullptr;
 }
 
 // Selects a folder and waits for its first item's preview.
