@@ -377,10 +377,12 @@ void SaveJob::saveFolderItems(const Name_details& details, TreeItem folder,
     } else {
         createExportFolders(folderPath);
     }
+    // The next documents are read and parsed while the current item is converted.
+    DocumentPrefetch ahead(state_.archivePath, details.items);
     for (const RecoveredOlmHeaderData& item : details.items) {
         if (stopRequested())
             break;
-        saveItem(details, item, destination);
+        saveItem(details, item, ahead.next(), destination);
     }
     // The folder's counts include the outcome of its last files.
     conv_.finishBackgroundWrites(true);
@@ -389,24 +391,26 @@ void SaveJob::saveFolderItems(const Name_details& details, TreeItem folder,
 }
 
 void SaveJob::saveItem(const Name_details& details, const RecoveredOlmHeaderData& item,
-                       const ObjectRef& destination) {
+                       DocumentPrefetch::Document document, const ObjectRef& destination) {
     state_.currentItem = item;
     conv_.beginItem();
-    const std::optional<std::string> bytes = archive_.read(item);
-    if (!bytes) {
+    if (!document.read) {
         conv_.markItemFailed(item.kind.empty() ? details.nodeKind : item.kind,
                              "the item could not be read from the archive");
         return;
     }
-    dispatchDocument(*bytes, destination, item.kind);
+    if (!document.loadError.empty()) {
+        conv_.markItemFailed(item.kind.empty() ? std::string("Item") : item.kind,
+                             document.loadError);
+        return;
+    }
+    dispatchDocument(document.doc, destination, item.kind);
 }
 
-void SaveJob::dispatchDocument(std::string_view bytes, const ObjectRef& destination,
+void SaveJob::dispatchDocument(markup::MarkupDocument& doc, const ObjectRef& destination,
                                const std::string& kindHint) {
     const std::string itemType = kindHint.empty() ? std::string("Item") : kindHint;
     try {
-        markup::MarkupDocument doc;
-        doc.LoadBytes(bytes);
         // Which top-level element the document has, in the readers' order of preference.
         static constexpr const char* kElements[] = {"emails",      "note",    "task",
                                                     "appointment", "contact", "group"};
