@@ -377,12 +377,10 @@ void SaveJob::saveFolderItems(const Name_details& details, TreeItem folder,
     } else {
         createExportFolders(folderPath);
     }
-    // The next documents are read and parsed while the current item is converted.
-    DocumentPrefetch ahead(state_.archivePath, details.items);
     for (const RecoveredOlmHeaderData& item : details.items) {
         if (stopRequested())
             break;
-        saveItem(details, item, ahead.next(), destination);
+        saveItem(details, item, destination);
     }
     // The folder's counts include the outcome of its last files.
     conv_.finishBackgroundWrites(true);
@@ -391,26 +389,24 @@ void SaveJob::saveFolderItems(const Name_details& details, TreeItem folder,
 }
 
 void SaveJob::saveItem(const Name_details& details, const RecoveredOlmHeaderData& item,
-                       DocumentPrefetch::Document document, const ObjectRef& destination) {
+                       const ObjectRef& destination) {
     state_.currentItem = item;
     conv_.beginItem();
-    if (!document.read) {
+    const std::optional<std::string> bytes = archive_.read(item);
+    if (!bytes) {
         conv_.markItemFailed(item.kind.empty() ? details.nodeKind : item.kind,
                              "the item could not be read from the archive");
         return;
     }
-    if (!document.loadError.empty()) {
-        conv_.markItemFailed(item.kind.empty() ? std::string("Item") : item.kind,
-                             document.loadError);
-        return;
-    }
-    dispatchDocument(document.doc, destination, item.kind);
+    dispatchDocument(*bytes, destination, item.kind);
 }
 
-void SaveJob::dispatchDocument(markup::MarkupDocument& doc, const ObjectRef& destination,
+void SaveJob::dispatchDocument(std::string_view bytes, const ObjectRef& destination,
                                const std::string& kindHint) {
     const std::string itemType = kindHint.empty() ? std::string("Item") : kindHint;
     try {
+        markup::MarkupDocument doc;
+        doc.LoadBytes(bytes);
         // Which top-level element the document has, in the readers' order of preference.
         static constexpr const char* kElements[] = {"emails",      "note",    "task",
                                                     "appointment", "contact", "group"};

@@ -11,7 +11,6 @@
 
 #include "items/item_conversion.h"
 #include "mailbox/archive_reader.h"
-#include "mailbox/document_prefetch.h"
 #include "mailbox/job_frontend.h"
 #include "mailbox/job_state.h"
 #include "mailbox/mailbox_converter.h"
@@ -51,8 +50,8 @@ private:
                                         TreeItem folder);
     void createExportFolders(const std::vector<std::string>& folderPath);
     void saveItem(const Name_details& details, const RecoveredOlmHeaderData& item,
-                  DocumentPrefetch::Document document, const component::ObjectRef& destination);
-    void dispatchDocument(markup::MarkupDocument& doc, const component::ObjectRef& destination,
+                  const component::ObjectRef& destination);
+    void dispatchDocument(std::string_view bytes, const component::ObjectRef& destination,
                           const std::string& kindHint);
     // Shows the account in the progress window; true when it is checked for saving.
     bool beginAccount(const stAccountinfo& account);
