@@ -27,6 +27,8 @@ std::optional<std::string_view> itemInMember(const ItemSource& item, const Infla
         .substr(static_cast<std::size_t>(item.innerOffset), static_cast<std::size_t>(item.size));
 }
 
+} // namespace
+
 bool locatedInside(const ItemSource& item, std::int64_t total) {
     if (item.offset < 0 || item.size < 0 || item.offset > total)
         return false;
@@ -34,8 +36,6 @@ bool locatedInside(const ItemSource& item, std::int64_t total) {
         return item.size <= total - item.offset;
     return item.method == 8 && item.packedSize >= 0 && item.packedSize <= total - item.offset;
 }
-
-} // namespace
 
 std::optional<std::string_view> viewItemBytes(ZipByteSource& archive, const ItemSource& item,
                                               InflatedMember& cache) {

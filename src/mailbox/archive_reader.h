@@ -1,7 +1,8 @@
 #pragma once
-// Reads the bytes of located items back out of an archive: stored data in place through the
-// mapping, deflated members inflated (the last inflated member is kept, so consecutive items of
-// one deflated aggregate document cost one inflation).
+// Reads the bytes of located items back out of an archive: read from the file at their offsets
+// (through the mapping when the file cannot be opened a second time), deflated members inflated
+// (the last inflated member is kept, so consecutive items of one deflated aggregate document
+// cost one inflation).
 #include <cstdint>
 #include <fstream>
 #include <memory>
@@ -22,6 +23,10 @@ struct InflatedMember {
     std::int64_t offset = -1;
     std::string bytes;
 };
+
+// Whether the item's bytes (stored: the item; deflated: its compressed member) lie inside an
+// archive of `total` bytes.
+bool locatedInside(const ItemSource& item, std::int64_t total);
 
 // The item's bytes taken from `archive`, or nothing when they lie outside it or cannot be
 // inflated. The view lasts until the next read from `archive` or `cache`.

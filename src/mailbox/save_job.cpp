@@ -1,7 +1,6 @@
 #include "mailbox/save_job.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <unistd.h>
 
@@ -68,11 +67,9 @@ SaveJob::SaveJob(MailboxConverter& converter, JobState& state, JobFrontEnd& ui)
 }
 
 std::optional<mapi::AttachmentContent> SaveJob::openMember(const ItemSource& source) {
-    const std::uint64_t total = archive_.file().size();
     const std::shared_ptr<platform::ReadOnlyFile>& file = archive_.reader();
-    if (file && source.method == 0 && source.offset >= 0 && source.size >= 0 &&
-        static_cast<std::uint64_t>(source.offset) <= total &&
-        static_cast<std::uint64_t>(source.size) <= total - source.offset) {
+    if (file && source.method == 0 &&
+        locatedInside(source, static_cast<std::int64_t>(archive_.file().size()))) {
         // Stored data is read from the archive when the store writes it, straight into its
         // blocks; the content keeps the file open for as long as the store may need it.
         const auto start = static_cast<std::uint64_t>(source.offset);

@@ -75,55 +75,20 @@ struct Utf8Check {
 Utf8Check checkUtf8(std::string_view s) {
     Utf8Check check;
     check.valid = true;
-    std::size_t i = 0;
-    const std::size_t n = s.size();
-    while (i < n) {
-        // Mostly ASCII: eight bytes at a time.
-        if (i + 8 <= n) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, s.data() + i, 8);
-            if ((word & 0x8080808080808080ULL) == 0) {
-                i += 8;
-                check.utf16Units += 8;
-                continue;
-            }
-        }
-        const auto b0 = static_cast<unsigned char>(s[i]);
-        if (b0 < 0x80) {
-            ++i;
-            ++check.utf16Units;
-            continue;
-        }
-        std::size_t need = 0;
-        unsigned char lo = 0x80;
-        unsigned char hi = 0xBF;
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            need = 1;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            need = 2;
-            lo = b0 == 0xE0 ? 0xA0 : 0x80;
-            hi = b0 == 0xED ? 0x9F : 0xBF;
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            need = 3;
-            lo = b0 == 0xF0 ? 0x90 : 0x80;
-            hi = b0 == 0xF4 ? 0x8F : 0xBF;
-        } else {
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t run = text::asciiRunEnd(s, i);
+        check.utf16Units += run - i;
+        i = run;
+        if (i == s.size())
+            break;
+        std::size_t valid = 0;
+        const std::size_t length = codepage::utf8SequenceLength(s, i, valid);
+        if (length == 0) {
             check.valid = false;
             return check;
         }
-        if (n - i <= need) {
-            check.valid = false;
-            return check;
-        }
-        for (std::size_t k = 1; k <= need; ++k) {
-            const auto b = static_cast<unsigned char>(s[i + k]);
-            if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) {
-                check.valid = false;
-                return check;
-            }
-        }
-        i += need + 1;
-        check.utf16Units += need == 3 ? 2 : 1;
+        i += length;
+        check.utf16Units += length == 4 ? 2 : 1;
     }
     return check;
 }

@@ -36,4 +36,10 @@ std::string toUtf8(std::string_view bytes, int codePage);
 // `usedDefaultChar`, when given, tells whether that happened.
 std::string fromUtf8(std::string_view utf8, int codePage, bool* usedDefaultChar = nullptr);
 
+// Length of the well-formed UTF-8 sequence at s[i] (no overlong forms, surrogates or values above
+// U+10FFFF), or 0 when it is malformed; `valid` receives the length of its longest well-formed
+// prefix, which is replaced as one unit (the Unicode "maximal subpart" practice that Windows
+// follows too).
+std::size_t utf8SequenceLength(std::string_view s, std::size_t i, std::size_t& valid);
+
 } // namespace parvelle::codepage

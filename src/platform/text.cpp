@@ -95,10 +95,7 @@ template <typename Get> std::string decodeUtf16(std::size_t n, Get unit) {
 
 } // namespace
 
-namespace {
-
-// End of the run of ASCII bytes that starts at `i`, found eight bytes at a time: mail text is
-// mostly ASCII, which needs no decoding.
+// Mail text is mostly ASCII, which needs no decoding: runs of it are found eight bytes at a time.
 std::size_t asciiRunEnd(std::string_view s, std::size_t i) {
     while (i + 8 <= s.size()) {
         std::uint64_t word;
@@ -111,8 +108,6 @@ std::size_t asciiRunEnd(std::string_view s, std::size_t i) {
         ++i;
     return i;
 }
-
-} // namespace
 
 std::u16string utf8ToUtf16(std::string_view utf8) {
     std::u16string out;

@@ -273,14 +273,15 @@ void PstStore::runWriter() {
                 error = e.what();
             }
         }
-        const std::string subject = next.message.props.string(tags::kSubject);
+        if (!written && !failedBefore)
+            error = "the PST file could not be written (at the message \"" +
+                    next.message.props.string(tags::kSubject) + "\"): " + error;
         next = {}; // its contents are released outside the lock
 
         lock.lock();
         writing_ = false;
         if (!written && !failedBefore)
-            writeError_ =
-                "the PST file could not be written (at the message \"" + subject + "\"): " + error;
+            writeError_ = error;
         queueChanged_.notify_all();
     }
 }
