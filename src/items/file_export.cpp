@@ -211,7 +211,7 @@ component::FileWriters::Writer writerFor(SaveFormat format) {
 
 // Hands the writing of the reserved file to the background writer. The message is copied as it
 // stands, so the item can go at once; a failed write removes the file it had reserved.
-void writeInBackground(BackgroundWriter& writer, const component::MailItem& item,
+void writeInBackground(platform::BackgroundWorker& writer, const component::MailItem& item,
                        ReservedPath target, SaveFormat format, ItemConversion& conv) {
     auto message = std::make_shared<const mapi::Message>(item.message());
     auto file = std::make_shared<platform::UniqueFd>(std::move(target.file));

@@ -20,16 +20,17 @@ void ItemConversion::beginItem() {
     itemRow_.reset();
 }
 
-BackgroundWriter* ItemConversion::backgroundWriter() {
+platform::BackgroundWorker* ItemConversion::backgroundWriter() {
+    // Four queued files keep the writing thread busy while the job thread prepares the next mail.
     if (backgroundWrites_ && !writer_)
-        writer_ = std::make_unique<BackgroundWriter>();
+        writer_ = std::make_unique<platform::BackgroundWorker>(4);
     return writer_.get();
 }
 
 void ItemConversion::finishBackgroundWrites(bool wait) {
     if (!writer_)
         return;
-    for (BackgroundWriter::Failure& failure : writer_->takeFailures(wait)) {
+    for (platform::BackgroundWorker::Failure& failure : writer_->takeFailures(wait)) {
         const std::string status = "Failed: " + failure.reason;
         if (failure.row)
             state.log.setStatus(*failure.row, status);

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "items/background_writer.h"
 #include "mailbox/job_frontend.h"
 #include "mailbox/job_state.h"
+#include "platform/background_worker.h"
 #include "store/component/dispatch.h"
 #include "store/mapi/message.h"
 
@@ -56,7 +56,7 @@ public:
     // callers have each file written before the writer returns).
     void enableBackgroundWrites() { backgroundWrites_ = true; }
     // The background writer, started on first use; nullptr when background writes are off.
-    BackgroundWriter* backgroundWriter();
+    platform::BackgroundWorker* backgroundWriter();
     // Takes in the outcome of the background writes finished so far, or, with `wait`, of all of
     // them: the row of an item whose file could not be written becomes a failure with its
     // reason, and the item counts as failed rather than saved (the job counted it as saved
@@ -66,7 +66,7 @@ public:
 private:
     std::optional<std::size_t> itemRow_;
     bool backgroundWrites_ = false;
-    std::unique_ptr<BackgroundWriter> writer_;
+    std::unique_ptr<platform::BackgroundWorker> writer_;
 };
 
 } // namespace parvelle::items

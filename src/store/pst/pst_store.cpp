@@ -237,58 +237,19 @@ PstStore::~PstStore() {
 }
 
 void PstStore::startWriter() {
-    writer_ = std::thread([this] { runWriter(); });
+    writer_ = std::make_unique<platform::BackgroundWorker>(kMaxQueued);
 }
 
 void PstStore::stopWriter() {
-    if (!writer_.joinable())
-        return;
-    {
-        std::lock_guard lock(queueMutex_);
-        stopWriter_ = true;
-    }
-    queueChanged_.notify_all();
-    writer_.join();
-}
-
-void PstStore::runWriter() {
-    std::unique_lock lock(queueMutex_);
-    for (;;) {
-        queueChanged_.wait(lock, [this] { return stopWriter_ || !queue_.empty(); });
-        if (queue_.empty())
-            return; // stopping, with everything written
-        Queued next = std::move(queue_.front());
-        queue_.pop_front();
-        writing_ = true;
-        const bool failedBefore = !writeError_.empty();
-        lock.unlock();
-        queueChanged_.notify_all(); // room in the queue
-
-        std::string error;
-        bool written = false;
-        if (!failedBefore) {
-            try {
-                written = storeMessage(next.folder, next.message, error);
-            } catch (const std::exception& e) {
-                error = e.what();
-            }
-        }
-        if (!written && !failedBefore)
-            error = "the PST file could not be written (at the message \"" +
-                    next.message.props.string(tags::kSubject) + "\"): " + error;
-        next = {}; // its contents are released outside the lock
-
-        lock.lock();
-        writing_ = false;
-        if (!written && !failedBefore)
-            writeError_ = error;
-        queueChanged_.notify_all();
-    }
+    drain();
+    writer_.reset();
 }
 
 std::string PstStore::drain() const {
-    std::unique_lock lock(queueMutex_);
-    queueChanged_.wait(lock, [this] { return queue_.empty() && !writing_; });
+    if (writer_)
+        for (const platform::BackgroundWorker::Failure& failure : writer_->takeFailures(true))
+            if (writeError_.empty())
+                writeError_ = failure.reason;
     return writeError_;
 }
 
@@ -846,7 +807,7 @@ bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string&
     mapi::deriveOnSave(message);
     if (!assignNamedIds(message, error))
         return false;
-    if (contentBytes(message) > kMaxQueuedContent || !writer_.joinable()) {
+    if (contentBytes(message) > kMaxQueuedContent || !writer_) {
         if (const std::string failed = drain(); !failed.empty()) {
             error = failed;
             return false;
@@ -855,17 +816,27 @@ bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string&
     }
     if (!readContents(message, error))
         return false;
-    {
-        std::unique_lock lock(queueMutex_);
-        queueChanged_.wait(lock,
-                           [this] { return queue_.size() < kMaxQueued || !writeError_.empty(); });
-        if (!writeError_.empty()) {
-            error = writeError_;
-            return false;
-        }
-        queue_.push_back({folderId, std::move(message)});
+    for (const platform::BackgroundWorker::Failure& failure : writer_->takeFailures(false))
+        if (writeError_.empty())
+            writeError_ = failure.reason;
+    if (!writeError_.empty()) {
+        error = writeError_;
+        return false;
     }
-    queueChanged_.notify_all();
+    writer_->submit({}, [this, folderId, queued = std::move(message)]() mutable {
+        if (writerFailed_)
+            return std::string(); // the first failure is the one reported
+        std::string failure;
+        try {
+            if (storeMessage(folderId, queued, failure))
+                return std::string();
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+        writerFailed_ = true;
+        return "the PST file could not be written (at the message \"" +
+               queued.props.string(tags::kSubject) + "\"): " + failure;
+    });
     return true;
 }
 

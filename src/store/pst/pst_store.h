@@ -25,19 +25,17 @@
 //
 // Folders are named by their node id (FolderId). rootFolder() is the top of the visible folder
 // tree ("Top of Personal Folders"), under which the callers create their folders.
+#include "platform/background_worker.h"
 #include "store/mapi/message.h"
 #include "store/mapi/name_id_map.h"
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 namespace parvelle::pst {
@@ -130,7 +128,6 @@ private:
     bool assignNamedIds(const mapi::Message& message, std::string& error);
     bool readContents(mapi::Message& message, std::string& error);
     void startWriter();
-    void runWriter();
     void stopWriter();
     // Waits until every queued message is written; the first failure of the store's thread, if
     // any, is returned.
@@ -160,21 +157,12 @@ private:
     std::size_t sinceCommit_ = 0;
     std::size_t messageCount_ = 0;
 
-    // Messages queued for the store's thread.
-    struct Queued {
-        FolderId folder = 0;
-        mapi::Message message;
-    };
     static constexpr std::size_t kMaxQueued = 2;
     // Attachment bytes a queued message may hold in memory; larger ones are written at once.
     static constexpr std::uint64_t kMaxQueuedContent = 16u << 20;
-    mutable std::mutex queueMutex_;
-    mutable std::condition_variable queueChanged_;
-    std::deque<Queued> queue_;
-    bool writing_ = false; // the thread holds a message taken from the queue
-    bool stopWriter_ = false;
-    std::string writeError_; // first failure on the thread
-    std::thread writer_;
+    std::unique_ptr<platform::BackgroundWorker> writer_;
+    bool writerFailed_ = false;      // on the store's thread: skip what follows a failure
+    mutable std::string writeError_; // the first failure reported by the store's thread
     // The name map is extended by the caller's thread (namedPropertyId) and by the store's.
     std::mutex nameMutex_;
 };

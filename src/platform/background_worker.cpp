@@ -1,19 +1,14 @@
-#include "items/background_writer.h"
+#include "platform/background_worker.h"
 
 #include <exception>
 #include <utility>
 
-namespace parvelle::items {
-namespace {
+namespace parvelle::platform {
 
-// Enough to keep the writing thread busy while the job thread prepares the next mail.
-constexpr std::size_t kMaxQueued = 4;
+BackgroundWorker::BackgroundWorker(std::size_t capacity)
+    : capacity_(capacity > 0 ? capacity : 1), thread_([this] { run(); }) {}
 
-} // namespace
-
-BackgroundWriter::BackgroundWriter() : thread_([this] { run(); }) {}
-
-BackgroundWriter::~BackgroundWriter() {
+BackgroundWorker::~BackgroundWorker() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -22,24 +17,24 @@ BackgroundWriter::~BackgroundWriter() {
     thread_.join();
 }
 
-void BackgroundWriter::submit(std::optional<std::size_t> row, Write write) {
+void BackgroundWorker::submit(std::optional<std::size_t> row, Work work) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.size() < kMaxQueued; });
-    queue_.push_back({row, std::move(write)});
+    changed_.wait(lock, [this] { return queue_.size() < capacity_; });
+    queue_.push_back({row, std::move(work)});
     changed_.notify_all();
 }
 
-std::vector<BackgroundWriter::Failure> BackgroundWriter::takeFailures(bool wait) {
+std::vector<BackgroundWorker::Failure> BackgroundWorker::takeFailures(bool wait) {
     std::unique_lock lock(mutex_);
     if (wait)
         changed_.wait(lock, [this] { return queue_.empty() && !writing_; });
     return std::exchange(failures_, {});
 }
 
-void BackgroundWriter::run() {
+void BackgroundWorker::run() {
     std::unique_lock lock(mutex_);
     while (true) {
-        // Queued writes are finished even when stopping: everything done until then stays.
+        // Queued tasks are finished even when stopping: everything done until then stays.
         changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (queue_.empty())
             return;
@@ -54,7 +49,7 @@ void BackgroundWriter::run() {
         } catch (const std::exception& e) {
             reason = e.what();
         }
-        task.write = nullptr; // the message it held goes here, not under the lock
+        task.write = nullptr; // what it held is released here, not under the lock
         lock.lock();
         writing_ = false;
         if (!reason.empty())
@@ -63,4 +58,4 @@ void BackgroundWriter::run() {
     }
 }
 
-} // namespace parvelle::items
+} // namespace parvelle::platform

@@ -1,0 +1,58 @@
+#pragma once
+// Runs tasks in order on a thread of its own while the caller prepares the next ones, so that
+// two stages of a job take both cores (export files encoded and written while the next mails are
+// read; PST messages written while the next are converted). The caller learns of failed tasks
+// through takeFailures; each failure carries the tag it was submitted with (a log row, say).
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace parvelle::platform {
+
+class BackgroundWorker {
+public:
+    // One task; returns the reason of a failure, empty on success.
+    using Work = std::function<std::string()>;
+
+    // A task that failed: its tag (when it had one) and the reason.
+    struct Failure {
+        std::optional<std::size_t> row;
+        std::string reason;
+    };
+
+    // At most `capacity` tasks wait at any time, so that what they hold stays little.
+    explicit BackgroundWorker(std::size_t capacity);
+    // Finishes every queued task.
+    ~BackgroundWorker();
+    BackgroundWorker(const BackgroundWorker&) = delete;
+    BackgroundWorker& operator=(const BackgroundWorker&) = delete;
+
+    // Queues a task tagged `row`; waits while the queue is full.
+    void submit(std::optional<std::size_t> row, Work work);
+    // The failures of the tasks finished so far; with `wait`, once every queued task finished.
+    std::vector<Failure> takeFailures(bool wait);
+
+private:
+    struct Task {
+        std::optional<std::size_t> row;
+        Work write;
+    };
+    const std::size_t capacity_;
+    void run();
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Task> queue_;
+    std::vector<Failure> failures_;
+    bool writing_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+} // namespace parvelle::platform
