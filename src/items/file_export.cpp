@@ -1,5 +1,6 @@
 #include "items/file_export.h"
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -75,24 +76,40 @@ bool checkMsg(const mapi::Message& message, std::string& error) {
     return status.ok();
 }
 
-bool writeEml(const mapi::Message& message, const platform::FileTarget& target,
-              std::string& error) {
-    const mime::EmlResult result = mime::writeEmlFile(derived(message), target);
+// The EML, RTF and HTML writers of a message already derived.
+bool writeDerivedEml(const mapi::Message& message, const platform::FileTarget& target,
+                     std::string& error) {
+    const mime::EmlResult result = mime::writeEmlFile(message, target);
     if (!result)
         error = result.error;
     return static_cast<bool>(result);
 }
 
+bool writeDerivedRtf(const mapi::Message& message, const platform::FileTarget& target,
+                     std::string& error) {
+    error = mime::writeRtfFile(message, target);
+    return error.empty();
+}
+
+bool writeDerivedHtml(const mapi::Message& message, const platform::FileTarget& target,
+                      std::string& error) {
+    error = mime::writeHtmlFile(message, target);
+    return error.empty();
+}
+
+bool writeEml(const mapi::Message& message, const platform::FileTarget& target,
+              std::string& error) {
+    return writeDerivedEml(derived(message), target, error);
+}
+
 bool writeRtf(const mapi::Message& message, const platform::FileTarget& target,
               std::string& error) {
-    error = mime::writeRtfFile(derived(message), target);
-    return error.empty();
+    return writeDerivedRtf(derived(message), target, error);
 }
 
 bool writeHtml(const mapi::Message& message, const platform::FileTarget& target,
                std::string& error) {
-    error = mime::writeHtmlFile(derived(message), target);
-    return error.empty();
+    return writeDerivedHtml(derived(message), target, error);
 }
 
 bool isContinuationByte(char c) {
@@ -126,8 +143,22 @@ std::string firstCharacters(const std::string& text, std::size_t count) {
 }
 
 long systemLimit(const std::string& folder, int name, long fallback) {
+    // Asked for every mail, mostly about the folder asked about just before (a system call each):
+    // the last answers per limit are kept.
+    struct Answer {
+        std::string folder;
+        int name = 0;
+        long value = 0;
+    };
+    thread_local std::array<Answer, 2> last;
+    Answer& slot = last[name == _PC_NAME_MAX ? 0 : 1];
+    if (slot.name == name && slot.folder == folder)
+        return slot.value;
     const long value = ::pathconf(folder.empty() ? "." : folder.c_str(), name);
-    return value > 0 ? value : fallback;
+    if (value <= 0)
+        return fallback;
+    slot = {folder, name, value};
+    return value;
 }
 
 // Room kept after the name: a counter (up to 8 digits and the dot of an HTML series), the
@@ -197,28 +228,30 @@ component::SaveAsType saveAsType(SaveFormat format) {
     }
 }
 
-// The writer of a save-as format.
-component::FileWriters::Writer writerFor(SaveFormat format) {
+// The writer of a save-as format, for a message already derived.
+component::FileWriters::Writer derivedWriterFor(SaveFormat format) {
     switch (format) {
     case SaveFormat::Eml:
-        return &writeEml;
+        return &writeDerivedEml;
     case SaveFormat::Rtf:
-        return &writeRtf;
+        return &writeDerivedRtf;
     default:
-        return &writeHtml;
+        return &writeDerivedHtml;
     }
 }
 
 // Hands the writing of the reserved file to the background writer. The message is copied as it
-// stands, so the item can go at once; a failed write removes the file it had reserved.
+// stands and derived here, so the item can go at once and the writer, the busier thread, only
+// encodes and writes; a failed write removes the file it had reserved.
 void writeInBackground(platform::BackgroundWorker& writer, const component::MailItem& item,
                        ReservedPath target, SaveFormat format, ItemConversion& conv) {
-    auto message = std::make_shared<const mapi::Message>(item.message());
+    auto message = std::make_shared<mapi::Message>(item.message());
+    mapi::deriveOnSave(*message);
     auto file = std::make_shared<platform::UniqueFd>(std::move(target.file));
     writer.submit(conv.itemRow(), [message, file, path = target.path, format]() -> std::string {
         std::string error;
         try {
-            if (writerFor(format)(*message, {path, file->get()}, error))
+            if (derivedWriterFor(format)(*message, {path, file->get()}, error))
                 return {};
         } catch (const std::exception& e) {
             error = e.what();
@@ -231,8 +264,8 @@ void writeInBackground(platform::BackgroundWorker& writer, const component::Mail
     });
 }
 
-// Writes the mail, already saved as the intermediate MSG message, in the job's format to a
-// newly reserved file. The writers fill the reserved file itself; `reserved` names it until it
+// Writes the mail, whose save as the intermediate MSG message was checked, in the job's format
+// to a newly reserved file. The writers fill the reserved file itself; `reserved` names it until it
 // is complete (or handed to the background writer), for the caller to remove should writing
 // fail.
 void exportMessage(const ObjectRef& message, const std::string& msgPath, SaveFormat format,

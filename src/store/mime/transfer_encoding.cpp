@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define PARVELLE_BASE64_WIDE 1
+#endif
+
 namespace parvelle::mime {
 
 namespace {
@@ -48,6 +53,56 @@ std::size_t encode(const unsigned char* in, std::size_t size, char* out) {
     return n;
 }
 
+#ifdef PARVELLE_BASE64_WIDE
+// 24 bytes into 32 characters with AVX2. Each 128-bit lane takes 12 bytes; every group of three
+// bytes b0 b1 b2 is spread over a 32-bit word as b1 b0 b2 b1, from which two multiplies move the
+// four 6-bit values to the four bytes; a 16-entry table then adds the offset of each value's
+// range of the alphabet. Reads 28 bytes from `in`.
+__attribute__((target("avx2"))) inline void encode24(const unsigned char* in, char* out) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 12));
+    __m256i v = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+    v = _mm256_shuffle_epi8(v, _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10,
+                                                1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10));
+    // First and third values: bits 10-15 of the low half, 6-11 of the high half, to bits 0-5.
+    const __m256i first = _mm256_mulhi_epu16(_mm256_and_si256(v, _mm256_set1_epi32(0x0FC0FC00)),
+                                             _mm256_set1_epi32(0x04000040));
+    // Second and fourth: bits 4-9 of the low half, 0-5 of the high half, to bits 8-13.
+    const __m256i second = _mm256_mullo_epi16(_mm256_and_si256(v, _mm256_set1_epi32(0x003F03F0)),
+                                              _mm256_set1_epi32(0x01000010));
+    const __m256i values = _mm256_or_si256(first, second);
+    // Range of each value: 0 for 26-51, 1-12 for 52-63 (digits, '+', '/'), 13 for 0-25.
+    __m256i range = _mm256_subs_epu8(values, _mm256_set1_epi8(51));
+    const __m256i upper = _mm256_cmpgt_epi8(_mm256_set1_epi8(26), values);
+    range = _mm256_or_si256(range, _mm256_and_si256(upper, _mm256_set1_epi8(13)));
+    const __m256i offsets =
+        _mm256_setr_epi8(71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0, //
+                         71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0);
+    const __m256i chars = _mm256_add_epi8(values, _mm256_shuffle_epi8(offsets, range));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), chars);
+}
+
+// One whole line: 57 bytes into 76 characters (two wide steps, then three groups).
+__attribute__((target("avx2"))) void encodeLineWide(const unsigned char* in, char* out) {
+    static_assert(kBase64LineBytes == 57, "two steps of 24 bytes, each reading 28, fit a line");
+    encode24(in, out);
+    encode24(in + 24, out + 32);
+    encodeGroups(in + 48, 3, out + 64);
+}
+#endif
+
+// One whole line of kBase64LineBytes bytes; returns the characters written (without the break).
+std::size_t encodeLine(const unsigned char* in, char* out) {
+#ifdef PARVELLE_BASE64_WIDE
+    static const bool wide = __builtin_cpu_supports("avx2");
+    if (wide) {
+        encodeLineWide(in, out);
+        return kBase64LineBytes / 3 * 4;
+    }
+#endif
+    return encodeGroups(in, kBase64LineBytes / 3, out);
+}
+
 } // namespace
 
 std::string base64Encode(std::string_view bytes) {
@@ -61,7 +116,7 @@ std::size_t base64LinesTo(std::string_view bytes, char* out) {
     char* const begin = out;
     std::size_t left = bytes.size();
     for (; left >= kBase64LineBytes; left -= kBase64LineBytes, in += kBase64LineBytes) {
-        out += encodeGroups(in, kBase64LineBytes / 3, out);
+        out += encodeLine(in, out);
         *out++ = '\r';
         *out++ = '\n';
     }

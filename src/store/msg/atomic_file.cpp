@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -60,6 +61,10 @@ std::string systemError(const std::string& what, int err) {
     return what + ": " + std::strerror(err);
 }
 
+// The stream buffer of a file being written: given by us, since a stream that allocates its own
+// asks the file system for its block size and buffers only that much (4 KB).
+constexpr std::size_t kStreamBuffer = 1 << 16;
+
 // Writes into the file the caller reserved, through a stream of its own on a duplicate of the
 // descriptor; the caller keeps (and on failure removes) the file.
 Status writeReserved(const platform::FileTarget& target,
@@ -73,7 +78,8 @@ Status writeReserved(const platform::FileTarget& target,
         ::close(fd);
         return Status::failure(systemError("cannot write \"" + target.path + "\"", err));
     }
-    std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kStreamBuffer);
+    std::setvbuf(f, buffer.get(), _IOFBF, kStreamBuffer);
     Status status = write(f);
     if (status && (std::fflush(f) != 0 || (sync && ::fsync(fd) != 0)))
         status = Status::failure(systemError("cannot write \"" + target.path + "\"", errno));
@@ -109,8 +115,9 @@ Status writeFile(const platform::FileTarget& target, const std::function<Status(
         ::unlink(name.data());
         return Status::failure(systemError("cannot open the temporary file", err));
     }
-    TempFile temp(f, name.data());
-    std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kStreamBuffer);
+    TempFile temp(f, name.data()); // closed before the buffer goes
+    std::setvbuf(f, buffer.get(), _IOFBF, kStreamBuffer);
     if (Status s = write(f); !s)
         return s;
     if (std::fflush(f) != 0 || (sync && ::fsync(::fileno(f)) != 0))
