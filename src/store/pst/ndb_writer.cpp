@@ -78,8 +78,12 @@ bool lockFile(int fd, const std::string& path, std::string& error) {
 
 } // namespace
 
+NdbWriter::NdbWriter() : committer_(std::make_unique<platform::BackgroundWorker>(2)) {}
+
 NdbWriter::~NdbWriter() {
-    out_.reset(); // finishes the write in progress before the descriptor closes
+    // The write in progress and the commits it hands on finish before the descriptor closes.
+    out_.reset();
+    committer_.reset();
     if (fd_ >= 0)
         ::close(fd_);
 }
@@ -365,6 +369,8 @@ void NdbWriter::flushReused() {
 }
 
 NdbWriter::Space NdbWriter::reserve(std::uint64_t size, std::uint64_t align) {
+    if (!releasedByCommit_.empty())
+        reclaimDurableSpace();
     if (const auto free = takeFreeSpace(size, align)) {
         setAllocated(*free, size, true);
         if (reused_.empty() || *free != reusedBase_ + reused_.size() ||
@@ -776,20 +782,37 @@ Bref NdbWriter::writeBTree(bool nodeTree) {
     return level.front().bref;
 }
 
-bool NdbWriter::writeHeader(std::string& error) {
-    pst::writeHeader(header_, headerBytes_);
-    if (!writeAt(0, std::span(headerBytes_).first(kUnicodeHeader.size), error))
-        return false;
-    if (::fdatasync(fd_) != 0) {
-        error = errnoText("cannot flush the PST file");
-        return false;
-    }
-    return true;
+bool NdbWriter::noBackgroundFailure(std::string& error) {
+    if (backgroundError_.empty())
+        out_->healthy(backgroundError_); // a failed append
+    for (platform::BackgroundWorker::Failure& failure : committer_->takeFailures(false))
+        if (backgroundError_.empty())
+            backgroundError_ = std::move(failure.reason);
+    if (backgroundError_.empty())
+        return true;
+    error = backgroundError_;
+    return false;
 }
 
-bool NdbWriter::commit(std::string& error) {
+void NdbWriter::reclaimDurableSpace() {
+    const std::uint64_t durable = durableSequence_.load(std::memory_order_acquire);
+    bool reclaimed = false;
+    while (!releasedByCommit_.empty() && releasedByCommit_.front().first <= durable) {
+        for (const auto& [ib, size] : releasedByCommit_.front().second)
+            addFreeSpace(ib, size);
+        releasedByCommit_.pop_front();
+        reclaimed = true;
+    }
+    if (reclaimed)
+        freeCursor_ = 0;
+}
+
+bool NdbWriter::commit(std::string& error, bool wait) {
+    if (!noBackgroundFailure(error))
+        return false;
+    reclaimDurableSpace();
     // Space the committed state uses (replaced blocks, the previous B-tree pages) becomes free in
-    // the new state; it is never written again before this commit's header is out.
+    // the new state; it is never written again before this commit is durable.
     std::vector<std::pair<std::uint64_t, std::uint64_t>> freeing = std::move(pendingFree_);
     pendingFree_.clear();
     freeing.insert(freeing.end(), oldBTreePages_.begin(), oldBTreePages_.end());
@@ -802,6 +825,7 @@ bool NdbWriter::commit(std::string& error) {
     for (const auto& [ib, size] : freeing)
         setAllocated(ib, size, false);
 
+    auto steps = std::make_shared<CommitSteps>();
     const bool firstCommit = header_.ibFileEof == 0;
     // 1. The data and the new B-trees, all in space the committed state does not use.
     if (firstCommit) {
@@ -816,16 +840,17 @@ bool NdbWriter::commit(std::string& error) {
     }
     out_->flush();
     flushReused();
-    if (!out_->wait(error))
-        return false;
     if (!writeError_.empty()) {
         error = writeError_;
         return false;
     }
     // 2. Maps flagged invalid before they change.
     header_.fAMapValid = kAMapInvalid;
-    if (!firstCommit && !writeHeader(error))
-        return false;
+    if (!firstCommit) {
+        pst::writeHeader(header_, headerBytes_);
+        steps->invalidHeader.assign(headerBytes_.begin(),
+                                    headerBytes_.begin() + kUnicodeHeader.size);
+    }
     // 3. The map pages of every interval that changed, and the free maps that describe them.
     for (std::uint64_t n = kFMapFirstAMap; n < amaps_.size(); ++n)
         if (amapDirty_[n])
@@ -833,15 +858,10 @@ bool NdbWriter::commit(std::string& error) {
     for (std::uint64_t n = 0; n < amaps_.size(); ++n) {
         if (!amapDirty_[n])
             continue;
-        if (!writeMapPages(n, error))
-            return false;
+        buildMapPages(n, *steps);
         amapDirty_[n] = false;
     }
     const std::uint64_t fileEof = amapOffset(amaps_.size());
-    if (::ftruncate(fd_, static_cast<off_t>(fileEof)) != 0) {
-        error = errnoText("cannot extend the PST file");
-        return false;
-    }
     // 4. The commit point: the header naming the new B-trees, maps valid.
     header_.nbt = nbt;
     header_.bbt = bbt;
@@ -851,26 +871,69 @@ bool NdbWriter::commit(std::string& error) {
     header_.cbPMapFree = 0;
     header_.fAMapValid = kAMapValid2;
     ++header_.dwUnique;
-    if (::fdatasync(fd_) != 0) {
-        error = errnoText("cannot flush the PST file");
+    pst::writeHeader(header_, headerBytes_);
+    steps->validHeader.assign(headerBytes_.begin(), headerBytes_.begin() + kUnicodeHeader.size);
+    steps->sequence = ++commitSequence_;
+    // What this commit releases is free in the state it commits: later writes may go there once
+    // that state is durable. (Appending resumes where it stopped: the rest of the last interval
+    // was free all along.)
+    releasedByCommit_.emplace_back(steps->sequence, std::move(freeing));
+
+    // Once the data is written: the file reaches the end the header names, and the committer
+    // takes the remaining steps (in order with earlier commits).
+    out_->afterWritten([this, fileEof, steps]() -> std::string {
+        if (::ftruncate(fd_, static_cast<off_t>(fileEof)) != 0)
+            return errnoText("cannot extend the PST file");
+        committer_->submit({}, [this, steps] { return runCommitSteps(*steps); });
+        return {};
+    });
+    if (!wait)
+        return true;
+    if (!out_->wait(error))
+        return false;
+    for (platform::BackgroundWorker::Failure& failure : committer_->takeFailures(true))
+        if (backgroundError_.empty())
+            backgroundError_ = std::move(failure.reason);
+    if (!backgroundError_.empty()) {
+        error = backgroundError_;
         return false;
     }
-    if (!writeHeader(error))
-        return false;
-    // What this commit released is free in the state now committed: later writes may go there.
-    // (Appending resumes where it stopped: the rest of the last interval was free all along.)
-    for (const auto& [ib, size] : freeing)
-        addFreeSpace(ib, size);
-    freeCursor_ = 0;
+    reclaimDurableSpace();
     return true;
 }
 
-bool NdbWriter::writeMapPages(std::uint64_t n, std::string& error) {
-    std::array<std::uint8_t, kPageSize> page{};
+std::string NdbWriter::runCommitSteps(const CommitSteps& steps) {
+    if (commitFailed_.load())
+        return {}; // an earlier commit failed and said so: the file keeps the state before it
+    std::string error;
+    const auto sync = [&] {
+        if (::fdatasync(fd_) == 0)
+            return true;
+        error = errnoText("cannot flush the PST file");
+        return false;
+    };
+    // The data first, on its own: the maps are then flagged invalid for only as long as the few
+    // pages that follow take to reach the disk.
+    bool done = sync();
+    if (done && !steps.invalidHeader.empty())
+        done = writeAt(0, steps.invalidHeader, error) && sync();
+    for (std::size_t i = 0; done && i < steps.mapPages.size(); ++i)
+        done = writeAt(steps.mapPages[i].first, steps.mapPages[i].second, error);
+    done = done && sync() && writeAt(0, steps.validHeader, error) && sync();
+    if (!done) {
+        commitFailed_.store(true);
+        return error;
+    }
+    durableSequence_.store(steps.sequence, std::memory_order_release);
+    return {};
+}
+
+void NdbWriter::buildMapPages(std::uint64_t n, CommitSteps& steps) {
     const MapPages pages = mapPagesOfInterval(n);
     for (std::size_t i = 0; i < pages.count; ++i) {
         const auto [type, ib] = pages.pages[i];
-        page.fill(0);
+        std::array<std::uint8_t, kPageSize>& page =
+            steps.mapPages.emplace_back(ib, std::array<std::uint8_t, kPageSize>{}).second;
         std::uint8_t* bits = page.data() + mapBitmapOffset(kFormat);
         switch (type) {
         case PageType::AMap:
@@ -890,10 +953,7 @@ bool NdbWriter::writeMapPages(std::uint64_t n, std::string& error) {
             break;
         }
         writePageTrailer(kFormat, page, type, ib, ib);
-        if (!writeAt(ib, page, error))
-            return false;
     }
-    return true;
 }
 
 } // namespace parvelle::pst

@@ -4,17 +4,25 @@
 // B-trees kept in memory and written out whole at each commit, and the allocation maps (with the
 // deprecated maps the format still requires) kept in step.
 //
-// Crash safety: new blocks and B-tree pages only ever go to space the committed state does not use:
-// space past the end of the file as the last header describes it, or space that was already free
-// when the last header was written (what earlier commits released, reused first). A commit
-// writes the data, marks the allocation maps invalid in the header, rewrites the map pages,
-// and then writes the header that points to the new B-trees with the maps marked valid again.
-// The header write is the commit point: a process killed at any moment leaves the last committed
-// state readable (at worst with the maps flagged for rebuilding).
+// Crash safety: new blocks and B-tree pages only ever go to space the durable committed state does
+// not use: space past the end of the file as the last header describes it, or space that was
+// already free when the last durable header was written (what earlier commits released, reused
+// first). A commit writes the data, marks the allocation maps invalid in the header, rewrites the
+// map pages, and then writes the header that points to the new B-trees with the maps marked valid
+// again, with an fdatasync between the steps. The header write is the commit point: a process
+// killed (or a machine stopped) at any moment leaves the last committed state readable (at worst
+// with the maps flagged for rebuilding).
+//
+// Those steps wait for the disk, so they run on a committer thread from snapshots of the header
+// and map pages, once the appender has written everything before them; the builder goes on with
+// the next messages meanwhile. Space a commit releases is reused only once that commit is durable.
+#include "platform/background_worker.h"
 #include "store/pst/format.h"
 #include "store/pst/staged_appender.h"
 
+#include <atomic>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -96,15 +104,30 @@ public:
     std::uint32_t allocateNid(std::uint32_t type);
 
     // --- commit -------------------------------------------------------------------------
-    // Makes everything written so far durable (see the header comment). False with `error` on an
-    // I/O failure; the file then still holds the previous commit, and every later commit fails.
-    bool commit(std::string& error);
+    // Commits everything written so far (see the header comment) and, with `wait`, returns once
+    // it is durable; without, the commit's disk work goes on in the background. False with
+    // `error` on an I/O failure (of this commit or an earlier one); the file then still holds
+    // the previous commit, and every later commit fails.
+    bool commit(std::string& error, bool wait = true);
     const std::string& path() const { return path_; }
     // The descriptor, for the store's rename-at-close; the lock stays with it.
     int fd() const { return fd_; }
 
 private:
-    NdbWriter() = default;
+    NdbWriter();
+    // The bytes a commit writes after the data, taken when it is made.
+    struct CommitSteps {
+        std::vector<std::uint8_t> invalidHeader; // empty for the first commit of a new file
+        std::vector<std::pair<std::uint64_t, std::array<std::uint8_t, kPageSize>>> mapPages;
+        std::vector<std::uint8_t> validHeader;
+        std::uint64_t sequence = 0;
+    };
+    // On the committer thread: the steps after the data, with their fdatasyncs.
+    std::string runCommitSteps(const CommitSteps& steps);
+    // Space released by the commits that are durable becomes free for reuse.
+    void reclaimDurableSpace();
+    // The first failure of a write or commit on another thread; false when there is one.
+    bool noBackgroundFailure(std::string& error);
     // One block B-tree entry; kept for every block of the file, so it stays small.
     struct BlockInfo {
         std::uint64_t bid = 0;
@@ -145,9 +168,8 @@ private:
     // appender's thread does it just before writing.
     void sealBlockAt(const Space& space, std::size_t dataSize, std::uint64_t bid, bool encode);
     Bref writeBTree(bool nodeTree);
-    bool writeMapPages(std::uint64_t n, std::string& error);
+    void buildMapPages(std::uint64_t n, CommitSteps& steps);
     std::vector<std::uint64_t> childrenOf(std::uint64_t bid);
-    bool writeHeader(std::string& error);
     void compactBlocks();
 
     std::string path_;
@@ -182,6 +204,15 @@ private:
     // Space to free at the next commit (blocks and B-tree pages the committed state may still use).
     std::vector<std::pair<std::uint64_t, std::uint64_t>> pendingFree_;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> oldBTreePages_;
+    // Space released by commits not yet known to be durable, by commit sequence number.
+    std::deque<std::pair<std::uint64_t, std::vector<std::pair<std::uint64_t, std::uint64_t>>>>
+        releasedByCommit_;
+    std::uint64_t commitSequence_ = 0;
+    std::atomic<std::uint64_t> durableSequence_{0};
+    std::atomic<bool> commitFailed_{false};
+    std::string backgroundError_; // the first failure seen on another thread (sticky)
+    // Runs the steps after the data of each commit, in order (stopped after the appender).
+    std::unique_ptr<platform::BackgroundWorker> committer_;
 };
 
 } // namespace parvelle::pst

@@ -863,7 +863,7 @@ bool PstStore::storeMessage(FolderId folderId, mapi::Message& message, std::stri
     // Commit every commitEvery messages, and at least a quarter of the store apart, so that the
     // B-trees (rewritten whole) cost a bounded share of the writing.
     if (++sinceCommit_ >= std::max(commitEvery_, messageCount_ / 4))
-        return commitNow(error);
+        return commitNow(error, false);
     return true;
 }
 
@@ -882,7 +882,7 @@ bool PstStore::commit(std::string& error) {
     return true;
 }
 
-bool PstStore::commitNow(std::string& error) {
+bool PstStore::commitNow(std::string& error, bool wait) {
     for (auto& [nid, f] : folders_) {
         if (!f->dirty)
             continue;
@@ -899,7 +899,7 @@ bool PstStore::commitNow(std::string& error) {
         writeNameMap();
     if (storeDirty_)
         writeStoreObject();
-    if (!ndb_->commit(error))
+    if (!ndb_->commit(error, wait))
         return false;
     sinceCommit_ = 0;
     return true;

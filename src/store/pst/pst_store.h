@@ -20,8 +20,9 @@
 // caller's thread instead, its attachments read straight into the file's blocks.
 //
 // Safety: the store commits by itself every `commitEvery` messages (more rarely as a folder
-// grows) and whenever commit() is called; a process that dies keeps every committed message, and
-// an append that dies leaves the previous content untouched (see NdbWriter).
+// grows), without waiting for the disk, and whenever commit() is called, which returns once the
+// commit is durable; a process that dies keeps every message of the last durable commit, and an
+// append that dies leaves the previous content untouched (see NdbWriter).
 //
 // Folders are named by their node id (FolderId). rootFolder() is the top of the visible folder
 // tree ("Top of Personal Folders"), under which the callers create their folders.
@@ -132,7 +133,8 @@ private:
     // Waits until every queued message is written; the first failure of the store's thread, if
     // any, is returned.
     std::string drain() const;
-    bool commitNow(std::string& error);
+    // Commits; with `wait`, returns once the commit is durable.
+    bool commitNow(std::string& error, bool wait = true);
     std::optional<std::map<std::uint32_t, mapi::PropValue>>
     resolveProperties(const mapi::PropertyBag& bag, std::string& error);
     bool validate(const mapi::Message& message, std::string& error) const;

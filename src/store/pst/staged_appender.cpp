@@ -90,6 +90,31 @@ bool StagedAppender::wait(std::string& error) {
     return false;
 }
 
+void StagedAppender::afterWritten(std::function<std::string()> action) {
+    std::unique_lock lock(mutex_);
+    if (busy_) {
+        after_.push_back(std::move(action));
+        return;
+    }
+    if (!error_.empty())
+        return;
+    lock.unlock();
+    std::string failure = action();
+    if (failure.empty())
+        return;
+    lock.lock();
+    if (error_.empty())
+        error_ = std::move(failure);
+}
+
+bool StagedAppender::healthy(std::string& error) {
+    std::lock_guard lock(mutex_);
+    if (error_.empty())
+        return true;
+    error = error_;
+    return false;
+}
+
 void StagedAppender::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -118,16 +143,31 @@ void StagedAppender::run() {
             done += static_cast<std::size_t>(n);
         }
         if (!failed && error.empty()) {
-            // Write-behind: start writing these pages to the disk now and wait for the previous
-            // buffer's pages, so the disk works while the next buffer is built and a commit's
-            // fdatasync finds little left to do (the kernel would otherwise hold gigabytes of
-            // dirty pages until then). Errors here surface at that fdatasync.
+            // Write-behind: start writing these pages to the disk now, so the disk works while
+            // the next buffer is built and a commit's fdatasync finds little left to do (the
+            // kernel would otherwise hold gigabytes of dirty pages until then). Errors here
+            // surface at that fdatasync.
             ::sync_file_range(fd_, static_cast<off_t>(base), static_cast<off_t>(length),
                               SYNC_FILE_RANGE_WRITE);
         }
         lock.lock();
         if (!error.empty() && error_.empty())
             error_ = error;
+        // Actions queued while this buffer was written (or while earlier actions ran).
+        while (!after_.empty()) {
+            std::vector<std::function<std::string()>> actions = std::move(after_);
+            after_.clear();
+            const bool skip = !error_.empty();
+            lock.unlock();
+            std::string failure;
+            for (auto& action : actions)
+                if (!skip && failure.empty())
+                    failure = action();
+            actions.clear();
+            lock.lock();
+            if (!failure.empty() && error_.empty())
+                error_ = failure;
+        }
         busy_ = false;
         changed_.notify_all();
     }

@@ -12,12 +12,16 @@
 //
 // A failed write is remembered: later buffers are dropped and wait() reports the first error.
 //
+// afterWritten() runs an action once every byte handed over so far is in the file, in order with
+// the writes (a commit's steps go there, so that they never wait on the builder's thread).
+//
 // Blocks built in the buffer can be handed over unsealed (see seal()): the thread encodes them
 // and computes their checksums just before writing, which takes that work off the builder.
 #include "store/pst/format.h"
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -63,6 +67,12 @@ public:
     void flush();
     // Waits until everything handed over is written; false with the first write error.
     bool wait(std::string& error);
+    // Runs `action` once every byte handed over so far is written (at once, on this thread, when
+    // that is already so; else on the writing thread before the next buffer). It is skipped after
+    // a write error; what it returns, when not empty, becomes the appender's error.
+    void afterWritten(std::function<std::string()> action);
+    // The first write error so far, without waiting; false when there is one.
+    bool healthy(std::string& error);
 
 private:
     void run();
@@ -79,6 +89,7 @@ private:
     std::uint64_t writingBase_ = 0;
     std::size_t writingLength_ = 0;
     std::vector<Seal> writingSeals_;
+    std::vector<std::function<std::string()>> after_; // once the buffer being written is out
     bool busy_ = false;
     bool stopping_ = false;
     std::string error_;
