@@ -205,8 +205,14 @@ TEST(LongGroupsToPst, PffexportHoldsTheStreamAsWritten) {
     ASSERT_TRUE(streamId);
     const auto folder = seen.values->find("Contacts");
     ASSERT_NE(folder, seen.values->end());
+    // Its item export must also go through without a complaint; it shows a list's name only.
+    const auto exported = readKindsWithPffexport(c.pst, c.dir.path().string());
+    ASSERT_EQ(exported.error, "");
     for (const GroupCase& g : groupCases()) {
         SCOPED_TRACE(g.name);
+        const KindItem* listed = exported.item("Contacts", g.name);
+        ASSERT_NE(listed, nullptr);
+        EXPECT_EQ(listed->field("DistributionList.txt:Name"), g.name);
         const auto item = folder->second.find(g.name);
         ASSERT_NE(item, folder->second.end());
         const auto stream = item->second.find(std::uint32_t{*streamId} << 16 | 0x0102);
