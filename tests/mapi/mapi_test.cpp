@@ -1,12 +1,15 @@
 // The message model and the properties derived when a message is saved.
 #include "platform/text.h"
 #include "store/mapi/derived_properties.h"
+#include "store/mapi/distribution_list.h"
 #include "store/mapi/entry_id.h"
 #include "store/mapi/html_text.h"
 #include "store/mapi/name_id_map.h"
 #include "store/mapi/tags.h"
 
 #include <gtest/gtest.h>
+
+#include "dist_list_stream.h"
 
 namespace parvelle::mapi {
 namespace {
@@ -153,6 +156,67 @@ TEST(EntryIds, OneOffLayout) {
                            text::utf8ToUtf16le("b@x.org") + std::string(2, '\0'));
     const Binary key = addressSearchKey("smtp", "Bob@X.org");
     EXPECT_EQ(std::string(key.begin(), key.end()), std::string("SMTP:BOB@X.ORG") + '\0');
+}
+
+TEST(DistributionListStream, HoldsEveryMemberInOrderWithTheTotals) {
+    const Binary alice = oneOffEntryId("Alice Archer", "SMTP", "alice@example.com");
+    const Binary zoe = oneOffEntryId("Zoë Ångström 📎", "SMTP", "zoe@example.se");
+    const Binary wide(70000, 0xAB); // longer than a 16-bit size could say
+    const std::vector<std::vector<DistListMember>> cases = {
+        {},
+        {{alice, alice}},
+        {{alice, alice}, {zoe, {}}, {wide, zoe}, {{}, alice}},
+    };
+    for (const auto& members : cases) {
+        SCOPED_TRACE(members.size());
+        const Binary stream = distributionListStream(members);
+        const auto parsed = testing::parseDistListStream(stream);
+        ASSERT_TRUE(parsed);
+        EXPECT_EQ(parsed->version, 1);
+        EXPECT_EQ(parsed->reserved, 0);
+        EXPECT_EQ(parsed->buildVersion, 30000u); // business card definition version 3.0
+        EXPECT_EQ(parsed->flags, 0u);
+        EXPECT_EQ(parsed->totalExtraSize, 0u);
+        ASSERT_EQ(parsed->count, members.size());
+        ASSERT_EQ(parsed->members.size(), members.size());
+        std::size_t entryIdBytes = 0;
+        std::size_t oneOffBytes = 0;
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            EXPECT_EQ(parsed->members[i].entryId, members[i].entryId) << i;
+            EXPECT_EQ(parsed->members[i].oneOffEntryId, members[i].oneOffEntryId) << i;
+            entryIdBytes += members[i].entryId.size();
+            oneOffBytes += members[i].oneOffEntryId.size();
+        }
+        EXPECT_EQ(parsed->totalEntryIdSize, entryIdBytes);
+        EXPECT_EQ(parsed->totalOneOffSize, oneOffBytes);
+    }
+}
+
+TEST(DistributionListStream, ListPropertiesStayBelowFifteenThousandBytes) {
+    // Each entry id costs its bytes and a 32-bit length, the list a 32-bit count.
+    struct Case {
+        std::vector<std::size_t> entrySizes;
+        std::size_t listSize;
+        std::size_t fitting;
+    };
+    const Case cases[] = {
+        {{}, 4, 0},
+        {{14991}, 14999, 1},
+        {{14992}, 15000, 0},
+        {{14993}, 15001, 0},
+        {{7000, 7000, 983}, 14999, 3},
+        {{7000, 7000, 984}, 15000, 2},
+        {{7000, 7000, 990, 5}, 15015, 2},
+        {{0, 0, 0}, 16, 3},
+    };
+    for (const Case& c : cases) {
+        std::vector<Binary> ids;
+        for (std::size_t size : c.entrySizes)
+            ids.emplace_back(size, 0x41);
+        SCOPED_TRACE(c.listSize);
+        EXPECT_EQ(memberListSize(ids), c.listSize);
+        EXPECT_EQ(membersBelowListLimit(ids), c.fitting);
+    }
 }
 
 TEST(Utf8Text, ConvertsToUtf16AcrossAsciiRunsAndMultiByteCharacters) {

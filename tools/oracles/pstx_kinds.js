@@ -45,14 +45,20 @@ function field(out, name, value) {
   out.push('F\t' + name + '\t' + encodeURIComponent(text(value)));
 }
 
-// The entry ids of a multi-valued binary property (count, offsets, then the values).
-function multiBinary(msg, id) {
+// The stored bytes of a property, also when they live in a subnode; null when absent.
+function rawValue(msg, id) {
   const item = msg.pstTableItems && msg.pstTableItems.get(id);
-  if (!item) return [];
+  if (!item) return null;
   let data = item.data;
   if (item.isExternalValueReference && msg.localDescriptorItems &&
       msg.localDescriptorItems.has(item.entryValueReference))
     data = msg.localDescriptorItems.get(item.entryValueReference).getData();
+  return data || null;
+}
+
+// The entry ids of a multi-valued binary property (count, offsets, then the values).
+function multiBinary(msg, id) {
+  const data = rawValue(msg, id);
   if (!data || data.length < 4) return [];
   const count = data.readUInt32LE(0);
   const values = [];
@@ -62,6 +68,28 @@ function multiBinary(msg, id) {
     values.push(data.subarray(start, end));
   }
   return values;
+}
+
+// The one-off entry ids of a member stream (PidLidDistributionListStream): a 28-byte header
+// with the member count at offset 12, then per member a sized entry id, a sized one-off entry
+// id and a sized extra block. Throws when a size runs past the end.
+function streamMembers(data) {
+  const count = data.readUInt32LE(12);
+  let at = 28;
+  const sized = () => {
+    const size = data.readUInt32LE(at);
+    if (at + 4 + size > data.length) throw new Error('member stream size past its end');
+    const value = data.subarray(at + 4, at + 4 + size);
+    at += 4 + size;
+    return value;
+  };
+  const members = [];
+  for (let i = 0; i < count; i++) {
+    sized();
+    members.push(sized());
+    sized();
+  }
+  return members;
 }
 
 // Display name and address of a one-off entry id (Unicode strings).
@@ -98,8 +126,14 @@ function dumpItem(msg, out) {
   } else if (cls.startsWith('IPM.Task')) {
     for (const f of taskFields) field(out, f, msg[f]);
   } else if (cls.startsWith('IPM.DistList')) {
+    // Members from the stream when there is one, as Outlook reads them; the list property
+    // then holds only the leading members, counted in "listed".
     const id = msg.pstFile.getNameToIdMapItem(0x8055, 2);
-    const members = id === -1 ? [] : multiBinary(msg, id);
+    const listed = id === -1 ? [] : multiBinary(msg, id);
+    const streamId = msg.pstFile.getNameToIdMapItem(0x8064, 2);
+    const stream = streamId === -1 ? null : rawValue(msg, streamId);
+    const members = stream ? streamMembers(stream) : listed;
+    if (stream) field(out, 'listed', listed.length);
     members.forEach((m, i) => {
       const o = oneOff(m);
       field(out, 'member' + i, o.name + ' <' + o.address + '>');

@@ -2,9 +2,15 @@
 //
 // AddMember(name, address, -) (method 0x6004000B) appends a one-off member; a member without an
 // address is refused, since its entry id would lead nowhere. DLName (put 0x60040002) sets
-// PidLidDistributionListName, the subject and the display name. Derived on save: the members'
-// one-off entry ids in PidLidDistributionListMembers and PidLidDistributionListOneOffMembers, in
-// the order they were added, and PidLidDistributionListChecksum over them.
+// PidLidDistributionListName, the subject and the display name. Derived on save, from the
+// members' one-off entry ids in the order they were added:
+//   - PidLidDistributionListMembers and PidLidDistributionListOneOffMembers: the entry ids, as
+//     long as the list stays below 15,000 bytes (the most either property may hold); otherwise
+//     the leading members that fit, the same ones in both, for readers that know only these;
+//   - PidLidDistributionListChecksum: over the entry ids PidLidDistributionListMembers holds;
+//   - PidLidDistributionListStream, only when the list reaches 15,000 bytes: every member, each
+//     with its entry id and one-off entry id. Readers that know the stream take the members
+//     from it and ignore the three properties above.
 #include "store/component/item_kind.h"
 #include "store/component/mail_item.h"
 #include "store/mapi/distribution_list.h"
@@ -47,10 +53,22 @@ public:
         return std::nullopt;
     }
     void beforeSave(MailItem& item) override {
-        item.setNamed(addressProp(0x8055), mapi::PropValue::multiBinary(members_));
-        item.setNamed(addressProp(0x8054), mapi::PropValue::multiBinary(members_));
+        const bool streamed = mapi::memberListSize(members_) >= mapi::kMemberListLimit;
+        std::vector<mapi::Binary> listed = members_;
+        if (streamed)
+            listed.resize(mapi::membersBelowListLimit(members_));
+        item.setNamed(addressProp(0x8055), mapi::PropValue::multiBinary(listed));
+        item.setNamed(addressProp(0x8054), mapi::PropValue::multiBinary(listed));
         item.setNamed(addressProp(0x804C),
-                      mapi::PropValue::u4(mapi::distributionListChecksum(members_)));
+                      mapi::PropValue::u4(mapi::distributionListChecksum(listed)));
+        if (streamed) {
+            std::vector<mapi::DistListMember> all;
+            all.reserve(members_.size());
+            for (const mapi::Binary& id : members_)
+                all.push_back({id, id});
+            item.setNamed(addressProp(0x8064),
+                          mapi::PropValue::binary(mapi::distributionListStream(all)));
+        }
     }
 
 private:
