@@ -20,8 +20,13 @@ BackgroundWorker::~BackgroundWorker() {
 void BackgroundWorker::submit(std::optional<std::size_t> row, Work work) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return queue_.size() < capacity_; });
+    // Only the thread waits for tasks, and only on an empty queue: a wake-up per task would cost
+    // a system call per message.
+    const bool wake = queue_.empty();
     queue_.push_back({row, std::move(work)});
-    changed_.notify_all();
+    lock.unlock();
+    if (wake)
+        changed_.notify_all();
 }
 
 std::vector<BackgroundWorker::Failure> BackgroundWorker::takeFailures(bool wait) {

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace parvelle::text {
 namespace {
 
@@ -97,6 +101,16 @@ template <typename Get> std::string decodeUtf16(std::size_t n, Get unit) {
 
 // Mail text is mostly ASCII, which needs no decoding: runs of it are found eight bytes at a time.
 std::size_t asciiRunEnd(std::string_view s, std::size_t i) {
+#ifdef __SSE2__
+    // 32 bytes a step: documents are mostly ASCII, and every byte of them passes here.
+    while (i + 32 <= s.size()) {
+        const auto* p = reinterpret_cast<const __m128i*>(s.data() + i);
+        const __m128i both = _mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1));
+        if (_mm_movemask_epi8(both) != 0)
+            break;
+        i += 32;
+    }
+#endif
     while (i + 8 <= s.size()) {
         std::uint64_t word;
         std::memcpy(&word, s.data() + i, 8);

@@ -256,6 +256,17 @@ TEST(Utf8Text, ConvertsToUtf16AcrossAsciiRunsAndMultiByteCharacters) {
     }
 }
 
+TEST(Utf8Text, AsciiRunEndsAtTheFirstOtherByteWhereverItIs) {
+    // Runs are scanned many bytes at a time: the first non-ASCII byte at every position of the
+    // first steps, and from every start, is found exactly.
+    for (std::size_t at = 0; at < 80; ++at) {
+        const std::string s = std::string(at, 'a') + "\xC3\xA9" + std::string(40, 'b');
+        for (std::size_t from = 0; from <= at; ++from)
+            ASSERT_EQ(text::asciiRunEnd(s, from), at) << "at " << at << " from " << from;
+        ASSERT_EQ(text::asciiRunEnd(s, at + 2), s.size());
+    }
+}
+
 TEST(NameIdMap, IdsAreStableAndDense) {
     NameIdMap map;
     const NamedProperty a{psets::kAddress, 0x8083u};
