@@ -44,6 +44,22 @@ protected:
         return seen.store->folders.at(folder).size();
     }
 
+    // What a killed writer may leave besides the last commit: the maps flagged for rebuilding
+    // (killed between a commit's two header writes) and bytes appended after that commit past
+    // the end its header gives. Anything else the checker finds is damage.
+    void expectNoDamageBeyondAKill(const std::string& pst) {
+        auto db = NodeDatabase::open(pst);
+        ASSERT_TRUE(db) << db.error();
+        const bool appendedPastEnd = fs::file_size(pst) > db->header().ibFileEof;
+        for (const Violation& v : checkStore(*db).violations) {
+            const bool mapsFlagged = v.kind == ViolationKind::AllocationMap && v.where == "header";
+            const bool sizeOnly = appendedPastEnd && v.kind == ViolationKind::Header &&
+                                  v.message.starts_with("the header gives the file size");
+            if (!mapsFlagged && !sizeOnly)
+                ADD_FAILURE() << v.where << ": " << v.message;
+        }
+    }
+
     // Runs `work` in a child process that ends abruptly (no destructors, no close) when it
     // returns, as a killed writer would.
     void inDyingChild(const std::function<void()>& work) {
@@ -116,22 +132,15 @@ TEST_F(PstSafety, KilledWriterDuringAutomaticCommitsLeavesAWholeCommit) {
         ::_exit(0);
     });
     const std::string partial = path_ + ".partial";
-    // Killed between the two header writes of a commit, the previous commit stands with its maps
-    // flagged for rebuilding; anything else the checker finds is damage.
-    auto db = NodeDatabase::open(partial);
-    ASSERT_TRUE(db) << db.error();
-    for (const Violation& v : checkStore(*db).violations)
-        if (v.kind != ViolationKind::AllocationMap || v.where != "header")
-            ADD_FAILURE() << v.where << ": " << v.message;
+    expectNoDamageBeyondAKill(partial);
     const std::size_t kept = messagesIn(partial, "Inbox");
     EXPECT_TRUE(kept == 0 || kept == 10 || kept == 20) << kept << " messages";
 }
 
 TEST_F(PstSafety, KilledAtAnyMomentLeavesOnlyWholeMessages) {
     // Killed at arbitrary moments while messages are built, appended and committed on their
-    // threads, the file opens without damage (at worst its maps flagged for rebuilding, and
-    // bytes appended after the last commit past the end its header gives), and every message in
-    // it is whole, its attachment complete to the last byte.
+    // threads, the file opens without damage, and every message in it is whole, its attachment
+    // complete to the last byte.
     mapi::Binary attachment(30000);
     for (std::size_t i = 0; i < attachment.size(); ++i)
         attachment[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
@@ -162,16 +171,7 @@ TEST_F(PstSafety, KilledAtAnyMomentLeavesOnlyWholeMessages) {
         const std::string partial = path + ".partial";
         if (!fs::exists(partial))
             continue; // killed before the file existed
-        auto db = NodeDatabase::open(partial);
-        ASSERT_TRUE(db) << db.error();
-        const bool appendedPastEnd = fs::file_size(partial) > db->header().ibFileEof;
-        for (const Violation& v : checkStore(*db).violations) {
-            const bool mapsFlagged = v.kind == ViolationKind::AllocationMap && v.where == "header";
-            const bool sizeOnly = appendedPastEnd && v.kind == ViolationKind::Header &&
-                                  v.message.starts_with("the header gives the file size");
-            if (!mapsFlagged && !sizeOnly)
-                ADD_FAILURE() << v.where << ": " << v.message;
-        }
+        expectNoDamageBeyondAKill(partial);
         auto seen = readWithOwnReader(partial);
         ASSERT_TRUE(seen.store) << seen.error;
         for (const auto& item : seen.store->folders["Inbox"]) {
