@@ -97,19 +97,11 @@ bool writeDerivedHtml(const mapi::Message& message, const platform::FileTarget& 
     return error.empty();
 }
 
-bool writeEml(const mapi::Message& message, const platform::FileTarget& target,
-              std::string& error) {
-    return writeDerivedEml(derived(message), target, error);
-}
-
-bool writeRtf(const mapi::Message& message, const platform::FileTarget& target,
-              std::string& error) {
-    return writeDerivedRtf(derived(message), target, error);
-}
-
-bool writeHtml(const mapi::Message& message, const platform::FileTarget& target,
-               std::string& error) {
-    return writeDerivedHtml(derived(message), target, error);
+// The save-as writer of an item's message: derives it first.
+template <component::FileWriters::Writer writeDerived>
+bool deriveAndWrite(const mapi::Message& message, const platform::FileTarget& target,
+                    std::string& error) {
+    return writeDerived(derived(message), target, error);
 }
 
 bool isContinuationByte(char c) {
@@ -294,9 +286,9 @@ void exportMessage(const ObjectRef& message, const std::string& msgPath, SaveFor
 component::FileWriters MessageFileWriters() {
     component::FileWriters writers;
     writers.msg = &writeMsg;
-    writers.eml = &writeEml;
-    writers.rtf = &writeRtf;
-    writers.html = &writeHtml;
+    writers.eml = &deriveAndWrite<&writeDerivedEml>;
+    writers.rtf = &deriveAndWrite<&writeDerivedRtf>;
+    writers.html = &deriveAndWrite<&writeDerivedHtml>;
     writers.msgCheck = &checkMsg;
     return writers;
 }

@@ -21,7 +21,7 @@ std::string utf8ToUtf16le(std::string_view utf8);
 std::string sanitizeUtf8(std::string_view maybeUtf8);
 bool isValidUtf8(std::string_view bytes);
 
-// End of the run of ASCII bytes that starts at s[i] (found a word at a time).
+// End of the run of ASCII bytes that starts at s[i] (found many bytes at a time).
 std::size_t asciiRunEnd(std::string_view s, std::size_t i);
 
 // Number of UTF-16 code units the UTF-8 text would take.

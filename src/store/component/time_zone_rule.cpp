@@ -1,5 +1,7 @@
 #include "store/component/time_zone_rule.h"
 
+#include "store/mapi/little_endian.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -63,21 +65,15 @@ std::string describe(std::int32_t bias) {
     return name.empty() ? std::string(text) : std::string(text) + " " + name;
 }
 
-void put16(mapi::Binary& out, std::uint16_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
 void put32(mapi::Binary& out, std::int32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
+    mapi::appendLe32(out, static_cast<std::uint32_t>(v));
 }
 
 // A SYSTEMTIME of a yearly switch (no year, no seconds).
 void putSwitch(mapi::Binary& out, const ZoneSwitch& s) {
     for (std::uint16_t v : {std::uint16_t{0}, s.month, s.dayOfWeek, s.week, s.hour, s.minute,
                             std::uint16_t{0}, std::uint16_t{0}})
-        put16(out, v);
+        mapi::appendLe16(out, v);
 }
 
 } // namespace
@@ -134,9 +130,9 @@ mapi::Binary timeZoneStruct(const ZoneRule& rule) {
     put32(out, rule.bias);
     put32(out, 0); // standard bias
     put32(out, rule.daylightBias);
-    put16(out, 0); // the standard switch's year: every year
+    mapi::appendLe16(out, 0); // the standard switch's year: every year
     putSwitch(out, rule.toStandard);
-    put16(out, 0);
+    mapi::appendLe16(out, 0);
     putSwitch(out, rule.toDaylight);
     return out;
 }

@@ -1,5 +1,7 @@
 #include "store/mapi/distribution_list.h"
 
+#include "store/mapi/little_endian.h"
+
 namespace parvelle::mapi {
 namespace {
 
@@ -8,15 +10,8 @@ constexpr std::uint16_t kStreamVersion = 1;
 // plus its minor version; 3.0 is the lowest definition version there is.
 constexpr std::uint32_t kBuildVersion = 3 * 10000 + 0;
 
-void put16(Binary& out, std::uint16_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
 void put32(Binary& out, std::size_t value) {
-    const auto v = static_cast<std::uint32_t>(value);
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<std::uint8_t>(v >> shift));
+    appendLe32(out, static_cast<std::uint32_t>(value));
 }
 
 void putSized(Binary& out, const Binary& bytes) {
@@ -66,8 +61,8 @@ Binary distributionListStream(const std::vector<DistListMember>& members) {
     }
     Binary out;
     out.reserve(36 + 12 * members.size() + entryIdBytes + oneOffBytes);
-    put16(out, kStreamVersion);
-    put16(out, 0); // reserved
+    appendLe16(out, kStreamVersion);
+    appendLe16(out, 0); // reserved
     put32(out, kBuildVersion);
     // Flags: "always use stream" left clear, so an editor may go back to the list properties
     // once the list is short enough.

@@ -1,5 +1,7 @@
 #include "store/mapi/recurrence.h"
 
+#include "store/mapi/little_endian.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -99,16 +101,6 @@ bool occursOn(const RecurrenceRule& rule, std::int64_t day) {
                isNthInMonth(rule, day, date);
     }
     return false;
-}
-
-void put16(Binary& out, std::uint16_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void put32(Binary& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
 std::uint32_t minutes(std::int64_t day) {
@@ -279,47 +271,47 @@ Binary appointmentRecurrenceBlob(const RecurrenceRule& rule, const ExpandedRecur
     }
 
     Binary out;
-    put16(out, kVersion);
-    put16(out, kVersion);
-    put16(out, frequency);
-    put16(out, patternType);
-    put16(out, 0); // Gregorian calendar
-    put32(out, firstDateTime);
-    put32(out, period);
-    put32(out, 0); // sliding flag: tasks only
+    appendLe16(out, kVersion);
+    appendLe16(out, kVersion);
+    appendLe16(out, frequency);
+    appendLe16(out, patternType);
+    appendLe16(out, 0); // Gregorian calendar
+    appendLe32(out, firstDateTime);
+    appendLe32(out, period);
+    appendLe32(out, 0); // sliding flag: tasks only
     switch (patternType) {
     case kPatternWeek:
-        put32(out, rule.daysOfWeek & 0x7F);
+        appendLe32(out, rule.daysOfWeek & 0x7F);
         break;
     case kPatternMonth:
-        put32(out, static_cast<std::uint32_t>(rule.dayOfMonth));
+        appendLe32(out, static_cast<std::uint32_t>(rule.dayOfMonth));
         break;
     case kPatternMonthNth:
-        put32(out, rule.daysOfWeek & 0x7F);
-        put32(out, static_cast<std::uint32_t>(rule.instance));
+        appendLe32(out, rule.daysOfWeek & 0x7F);
+        appendLe32(out, static_cast<std::uint32_t>(rule.instance));
         break;
     default:
         break;
     }
     if (series.endless) {
-        put32(out, kEndNever);
-        put32(out, kNoEndCount);
+        appendLe32(out, kEndNever);
+        appendLe32(out, kNoEndCount);
     } else {
-        put32(out, rule.end == RecurrenceEnd::ByDate ? kEndByDate : kEndAfterCount);
-        put32(out, static_cast<std::uint32_t>(series.count));
+        appendLe32(out, rule.end == RecurrenceEnd::ByDate ? kEndByDate : kEndAfterCount);
+        appendLe32(out, static_cast<std::uint32_t>(series.count));
     }
-    put32(out, static_cast<std::uint32_t>(rule.firstDayOfWeek));
-    put32(out, 0); // deleted instances
-    put32(out, 0); // modified instances
-    put32(out, minutes(series.firstDay));
-    put32(out, series.endless ? kNoEndDate : minutes(series.lastDay));
-    put32(out, kVersion2Reader);
-    put32(out, kVersion2Writer);
-    put32(out, static_cast<std::uint32_t>(startMinute));
-    put32(out, static_cast<std::uint32_t>(startMinute + durationMinutes));
-    put16(out, 0); // exceptions
-    put32(out, 0); // reserved block 1
-    put32(out, 0); // reserved block 2
+    appendLe32(out, static_cast<std::uint32_t>(rule.firstDayOfWeek));
+    appendLe32(out, 0); // deleted instances
+    appendLe32(out, 0); // modified instances
+    appendLe32(out, minutes(series.firstDay));
+    appendLe32(out, series.endless ? kNoEndDate : minutes(series.lastDay));
+    appendLe32(out, kVersion2Reader);
+    appendLe32(out, kVersion2Writer);
+    appendLe32(out, static_cast<std::uint32_t>(startMinute));
+    appendLe32(out, static_cast<std::uint32_t>(startMinute + durationMinutes));
+    appendLe16(out, 0); // exceptions
+    appendLe32(out, 0); // reserved block 1
+    appendLe32(out, 0); // reserved block 2
     return out;
 }
 

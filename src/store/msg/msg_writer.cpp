@@ -2,6 +2,7 @@
 
 #include "platform/codepage.h"
 #include "platform/text.h"
+#include "store/mapi/little_endian.h"
 #include "store/mapi/name_id_map.h"
 #include "store/mapi/tags.h"
 #include "store/msg/atomic_file.h"
@@ -24,18 +25,9 @@ enum class ObjectKind { TopLevel, Embedded };
 constexpr std::uint32_t kEntryFlags = kPropAttrReadable | kPropAttrWritable;
 constexpr int kMaxEmbeddingDepth = 64;
 
-void append16(std::vector<std::uint8_t>& out, std::uint16_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void append32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void append64(std::vector<std::uint8_t>& out, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
+using mapi::appendLe16;
+using mapi::appendLe32;
+using mapi::appendLe64;
 std::uint64_t doubleBits(double d) {
     std::uint64_t bits;
     std::memcpy(&bits, &d, 8);
@@ -64,15 +56,15 @@ class PropertyStream {
 public:
     explicit PropertyStream(std::vector<std::uint8_t> header) : data_(std::move(header)) {}
     void fixed(mapi::PropTag tag, std::uint64_t value) {
-        append32(data_, tag);
-        append32(data_, kEntryFlags);
-        append64(data_, value);
+        appendLe32(data_, tag);
+        appendLe32(data_, kEntryFlags);
+        appendLe64(data_, value);
     }
     void variable(mapi::PropTag tag, std::uint32_t size) {
-        append32(data_, tag);
-        append32(data_, kEntryFlags);
-        append32(data_, size);
-        append32(data_, 0);
+        appendLe32(data_, tag);
+        appendLe32(data_, kEntryFlags);
+        appendLe32(data_, size);
+        appendLe32(data_, 0);
     }
     std::vector<std::uint8_t> take() { return std::move(data_); }
 
@@ -184,10 +176,10 @@ private:
         std::vector<std::uint8_t> header(8, 0);
         const auto recipients = static_cast<std::uint32_t>(m.recipients.size());
         const auto attachments = static_cast<std::uint32_t>(m.attachments.size());
-        append32(header, recipients);  // next recipient id
-        append32(header, attachments); // next attachment id
-        append32(header, recipients);
-        append32(header, attachments);
+        appendLe32(header, recipients);  // next recipient id
+        appendLe32(header, attachments); // next attachment id
+        appendLe32(header, recipients);
+        appendLe32(header, attachments);
         if (kind == ObjectKind::TopLevel)
             header.resize(kTopLevelHeaderSize, 0);
 
@@ -357,7 +349,7 @@ private:
                 std::vector<std::uint8_t> bytes = utf16le(
                     value.type() == PropType::MvString8 ? codepage::toUtf8(list[i], cp) : list[i],
                     true);
-                append32(lengths, static_cast<std::uint32_t>(bytes.size()));
+                appendLe32(lengths, static_cast<std::uint32_t>(bytes.size()));
                 if (Status s =
                         tree_.addStream(storage, multiValueStreamName(tag, i), std::move(bytes));
                     !s)
@@ -371,8 +363,8 @@ private:
             const mapi::PropTag tag = tagOf(PropType::MvBinary);
             std::vector<std::uint8_t> lengths;
             for (std::uint32_t i = 0; i < list.size(); ++i) {
-                append32(lengths, static_cast<std::uint32_t>(list[i].size()));
-                append32(lengths, 0);
+                appendLe32(lengths, static_cast<std::uint32_t>(list[i].size()));
+                appendLe32(lengths, 0);
                 if (Status s = tree_.addStream(storage, multiValueStreamName(tag, i), list[i]); !s)
                     return s;
             }
@@ -392,19 +384,19 @@ private:
                 using T = std::decay_t<decltype(x)>;
                 if constexpr (std::is_same_v<T, std::vector<std::int16_t>>) {
                     for (auto e : x)
-                        append16(out, static_cast<std::uint16_t>(e));
+                        appendLe16(out, static_cast<std::uint16_t>(e));
                 } else if constexpr (std::is_same_v<T, std::vector<std::int32_t>>) {
                     for (auto e : x)
-                        append32(out, static_cast<std::uint32_t>(e));
+                        appendLe32(out, static_cast<std::uint32_t>(e));
                 } else if constexpr (std::is_same_v<T, std::vector<double>>) {
                     for (auto e : x)
-                        append64(out, doubleBits(e));
+                        appendLe64(out, doubleBits(e));
                 } else if constexpr (std::is_same_v<T, std::vector<std::int64_t>>) {
                     for (auto e : x)
-                        append64(out, static_cast<std::uint64_t>(e));
+                        appendLe64(out, static_cast<std::uint64_t>(e));
                 } else if constexpr (std::is_same_v<T, std::vector<mapi::FileTime>>) {
                     for (auto e : x)
-                        append64(out, e.ticks);
+                        appendLe64(out, e.ticks);
                 } else if constexpr (std::is_same_v<T, std::vector<mapi::Guid>>) {
                     for (const auto& g : x) {
                         const auto b = g.bytes();

@@ -1,6 +1,7 @@
 #include "store/pst/ltp_writer.h"
 
 #include "platform/text.h"
+#include "store/mapi/little_endian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -34,19 +35,9 @@ std::uint8_t fillLevel(std::size_t freeBytes) {
     return 15;
 }
 
-// Appending grows a buffer once per value rather than once per byte.
-void appendLe16(Bytes& out, std::uint16_t v) {
-    out.resize(out.size() + 2);
-    storeLe16(out.data() + out.size() - 2, v);
-}
-void appendLe32(Bytes& out, std::uint32_t v) {
-    out.resize(out.size() + 4);
-    storeLe32(out.data() + out.size() - 4, v);
-}
-void appendLe64(Bytes& out, std::uint64_t v) {
-    out.resize(out.size() + 8);
-    storeLe64(out.data() + out.size() - 8, v);
-}
+using mapi::appendLe16;
+using mapi::appendLe32;
+using mapi::appendLe64;
 void appendText(Bytes& out, const std::string& s, bool unicode) {
     if (unicode) {
         const std::string le = text::utf8ToUtf16le(s);

@@ -782,10 +782,15 @@ Bref NdbWriter::writeBTree(bool nodeTree) {
     return level.front().bref;
 }
 
-bool NdbWriter::noBackgroundFailure(std::string& error) {
-    if (backgroundError_.empty())
-        out_->healthy(backgroundError_); // a failed append
-    for (platform::BackgroundWorker::Failure& failure : committer_->takeFailures(false))
+bool NdbWriter::noBackgroundFailure(std::string& error, bool wait) {
+    // A failed append, then a failed commit (the appender hands commits on, so it goes first).
+    if (backgroundError_.empty()) {
+        if (wait)
+            out_->wait(backgroundError_);
+        else
+            out_->healthy(backgroundError_);
+    }
+    for (platform::BackgroundWorker::Failure& failure : committer_->takeFailures(wait))
         if (backgroundError_.empty())
             backgroundError_ = std::move(failure.reason);
     if (backgroundError_.empty())
@@ -846,11 +851,14 @@ bool NdbWriter::commit(std::string& error, bool wait) {
     }
     // 2. Maps flagged invalid before they change.
     header_.fAMapValid = kAMapInvalid;
-    if (!firstCommit) {
+    // The header as it stands now, as the committer writes it.
+    const auto headerNow = [this] {
         pst::writeHeader(header_, headerBytes_);
-        steps->invalidHeader.assign(headerBytes_.begin(),
-                                    headerBytes_.begin() + kUnicodeHeader.size);
-    }
+        return std::vector<std::uint8_t>(headerBytes_.begin(),
+                                         headerBytes_.begin() + kUnicodeHeader.size);
+    };
+    if (!firstCommit)
+        steps->invalidHeader = headerNow();
     // 3. The map pages of every interval that changed, and the free maps that describe them.
     for (std::uint64_t n = kFMapFirstAMap; n < amaps_.size(); ++n)
         if (amapDirty_[n])
@@ -871,8 +879,7 @@ bool NdbWriter::commit(std::string& error, bool wait) {
     header_.cbPMapFree = 0;
     header_.fAMapValid = kAMapValid2;
     ++header_.dwUnique;
-    pst::writeHeader(header_, headerBytes_);
-    steps->validHeader.assign(headerBytes_.begin(), headerBytes_.begin() + kUnicodeHeader.size);
+    steps->validHeader = headerNow();
     steps->sequence = ++commitSequence_;
     // What this commit releases is free in the state it commits: later writes may go there once
     // that state is durable. (Appending resumes where it stopped: the rest of the last interval
@@ -889,15 +896,8 @@ bool NdbWriter::commit(std::string& error, bool wait) {
     });
     if (!wait)
         return true;
-    if (!out_->wait(error))
+    if (!noBackgroundFailure(error, true))
         return false;
-    for (platform::BackgroundWorker::Failure& failure : committer_->takeFailures(true))
-        if (backgroundError_.empty())
-            backgroundError_ = std::move(failure.reason);
-    if (!backgroundError_.empty()) {
-        error = backgroundError_;
-        return false;
-    }
     reclaimDurableSpace();
     return true;
 }

@@ -126,8 +126,9 @@ private:
     std::string runCommitSteps(const CommitSteps& steps);
     // Space released by the commits that are durable becomes free for reuse.
     void reclaimDurableSpace();
-    // The first failure of a write or commit on another thread; false when there is one.
-    bool noBackgroundFailure(std::string& error);
+    // The first failure of a write or commit on another thread (with `wait`, once both threads
+    // finished what they were given); false when there is one.
+    bool noBackgroundFailure(std::string& error, bool wait = false);
     // One block B-tree entry; kept for every block of the file, so it stays small.
     struct BlockInfo {
         std::uint64_t bid = 0;

@@ -245,12 +245,16 @@ void PstStore::stopWriter() {
     writer_.reset();
 }
 
-std::string PstStore::drain() const {
+std::string PstStore::writerFailure(bool wait) const {
     if (writer_)
-        for (const platform::BackgroundWorker::Failure& failure : writer_->takeFailures(true))
+        for (const platform::BackgroundWorker::Failure& failure : writer_->takeFailures(wait))
             if (writeError_.empty())
                 writeError_ = failure.reason;
     return writeError_;
+}
+
+std::string PstStore::drain() const {
+    return writerFailure(true);
 }
 
 std::unique_ptr<PstStore> PstStore::create(const std::string& path, const Options& options,
@@ -816,11 +820,8 @@ bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string&
     }
     if (!readContents(message, error))
         return false;
-    for (const platform::BackgroundWorker::Failure& failure : writer_->takeFailures(false))
-        if (writeError_.empty())
-            writeError_ = failure.reason;
-    if (!writeError_.empty()) {
-        error = writeError_;
+    if (const std::string failed = writerFailure(false); !failed.empty()) {
+        error = failed;
         return false;
     }
     writer_->submit({}, [this, folderId, queued = std::move(message)]() mutable {

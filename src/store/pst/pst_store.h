@@ -130,6 +130,9 @@ private:
     bool readContents(mapi::Message& message, std::string& error);
     void startWriter();
     void stopWriter();
+    // The first failure of the store's thread, if any, among the messages written so far (with
+    // `wait`, once every queued message is written).
+    std::string writerFailure(bool wait) const;
     // Waits until every queued message is written; the first failure of the store's thread, if
     // any, is returned.
     std::string drain() const;
