@@ -70,12 +70,14 @@ std::optional<mapi::AttachmentContent> SaveJob::openMember(const ItemSource& sou
     const std::shared_ptr<platform::ReadOnlyFile>& file = archive_.reader();
     if (file && source.method == 0 &&
         locatedInside(source, static_cast<std::int64_t>(archive_.file().size()))) {
-        // Stored data is read from the archive when the store writes it, straight into its
-        // blocks; the content keeps the file open for as long as the store may need it.
+        // Stored data is read from the archive when the store writes it, on its writing thread
+        // and straight into its blocks; the content keeps the file open for as long as the
+        // store may need it.
         const auto start = static_cast<std::uint64_t>(source.offset);
         const auto size = static_cast<std::uint64_t>(source.size);
         mapi::AttachmentContent content;
         content.size = size;
+        content.readableLater = true;
         content.read = [file, start, size](std::uint64_t offset, std::span<std::uint8_t> out) {
             if (offset > size || out.size() > size - offset)
                 return false;

@@ -13,26 +13,30 @@ BackgroundWorker::~BackgroundWorker() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    changed_.notify_all();
+    work_.notify_one();
     thread_.join();
 }
 
 void BackgroundWorker::submit(std::optional<std::size_t> row, Work work) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.size() < capacity_; });
+    if (queue_.size() >= capacity_) {
+        ++waitingForRoom_;
+        room_.wait(lock, [this] { return queue_.size() <= lowMark(); });
+        --waitingForRoom_;
+    }
     // Only the thread waits for tasks, and only on an empty queue: a wake-up per task would cost
     // a system call per message.
     const bool wake = queue_.empty();
     queue_.push_back({row, std::move(work)});
     lock.unlock();
     if (wake)
-        changed_.notify_all();
+        work_.notify_one();
 }
 
 std::vector<BackgroundWorker::Failure> BackgroundWorker::takeFailures(bool wait) {
     std::unique_lock lock(mutex_);
     if (wait)
-        changed_.wait(lock, [this] { return queue_.empty() && !writing_; });
+        idle_.wait(lock, [this] { return queue_.empty() && !writing_; });
     return std::exchange(failures_, {});
 }
 
@@ -40,14 +44,16 @@ void BackgroundWorker::run() {
     std::unique_lock lock(mutex_);
     while (true) {
         // Queued tasks are finished even when stopping: everything done until then stays.
-        changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (queue_.empty())
             return;
         Task task = std::move(queue_.front());
         queue_.pop_front();
         writing_ = true;
-        changed_.notify_all();
+        const bool roomMade = waitingForRoom_ > 0 && queue_.size() <= lowMark();
         lock.unlock();
+        if (roomMade)
+            room_.notify_all();
         std::string reason;
         try {
             reason = task.write();
@@ -59,7 +65,8 @@ void BackgroundWorker::run() {
         writing_ = false;
         if (!reason.empty())
             failures_.push_back({task.row, std::move(reason)});
-        changed_.notify_all();
+        if (queue_.empty())
+            idle_.notify_all();
     }
 }
 

@@ -26,7 +26,9 @@ public:
         std::string reason;
     };
 
-    // At most `capacity` tasks wait at any time, so that what they hold stays little.
+    // At most `capacity` tasks wait at any time, so that what they hold stays little. A caller
+    // that found the queue full waits until half of it is done: waking it for every finished
+    // task would switch threads twice per task, which costs as much as small tasks themselves.
     explicit BackgroundWorker(std::size_t capacity);
     // Finishes every queued task.
     ~BackgroundWorker();
@@ -44,12 +46,16 @@ private:
         Work write;
     };
     const std::size_t capacity_;
+    std::size_t lowMark() const { return capacity_ / 2; }
     void run();
 
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable work_;  // the thread: a task or the stop arrived
+    std::condition_variable room_;  // callers of submit: the queue is down to its low mark
+    std::condition_variable idle_;  // callers of takeFailures: nothing queued or running
     std::deque<Task> queue_;
     std::vector<Failure> failures_;
+    std::size_t waitingForRoom_ = 0;
     bool writing_ = false;
     bool stopping_ = false;
     std::thread thread_;

@@ -64,6 +64,11 @@ struct Recipient {
 struct AttachmentContent {
     std::uint64_t size = 0;
     std::function<bool(std::uint64_t offset, std::span<std::uint8_t> out)> read;
+    // True when `read` keeps working from any thread after the caller has let go of the message
+    // and removed what it extracted: bytes held in memory, or part of a file the content keeps
+    // open and nobody changes. A store may then read the bytes while it writes them instead of
+    // copying them first.
+    bool readableLater = false;
 
     static AttachmentContent fromBytes(Binary bytes);
     // Reads the file when the backend asks; the size is taken now. Fails (nullopt) when the file

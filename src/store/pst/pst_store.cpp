@@ -663,17 +663,24 @@ std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
                     readable = bytes.empty() || a.content.read(0, bytes);
                     pc.addRaw(kTagAttachDataBinary, std::move(bytes));
                 } else {
-                    // Large contents are read straight into the blocks being written.
+                    // Large contents are read a run of blocks at a time (one read per run, not
+                    // per block: each read is a system call) and copied into the blocks.
+                    const std::size_t blockData = maxBlockDataSize(Format::Unicode);
                     std::vector<std::uint64_t> blocks;
+                    std::span<const std::uint8_t> run;
                     for (std::uint64_t at = 0; readable && at < a.content.size;) {
-                        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(
-                            maxBlockDataSize(Format::Unicode), a.content.size - at));
-                        const std::uint64_t bid =
-                            ndb.writeExternalBlockWith(n, [&](std::span<std::uint8_t> out) {
-                                return a.content.read(at, out);
-                            });
-                        readable = bid != 0;
-                        blocks.push_back(bid);
+                        if (run.empty()) {
+                            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(
+                                kContentRunBlocks * blockData, a.content.size - at));
+                            contentRun_.resize(std::max(contentRun_.size(), n));
+                            run = {contentRun_.data(), n};
+                            readable = a.content.read(at, {contentRun_.data(), n});
+                            if (!readable)
+                                break;
+                        }
+                        const std::size_t n = std::min(blockData, run.size());
+                        blocks.push_back(ndb.writeExternalBlock(run.first(n)));
+                        run = run.subspan(n);
                         at += n;
                     }
                     if (readable) {
@@ -740,10 +747,14 @@ std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
 
 namespace {
 
+// What a queued message holds in memory: the contents that must be read before it is queued.
 std::uint64_t contentBytes(const mapi::Message& m) {
     std::uint64_t total = 0;
     for (const mapi::Attachment& a : m.attachments)
-        total += a.isEmbedded() ? contentBytes(*a.embedded) : a.content.size;
+        if (a.isEmbedded())
+            total += contentBytes(*a.embedded);
+        else if (!a.content.readableLater)
+            total += a.content.size;
     return total;
 }
 
@@ -781,8 +792,8 @@ bool PstStore::readContents(mapi::Message& m, std::string& error) {
                 return false;
             continue;
         }
-        if (a.content.size == 0)
-            continue;
+        if (a.content.size == 0 || a.content.readableLater)
+            continue; // read by the writing thread as it writes
         const auto size = static_cast<std::size_t>(a.content.size);
         std::shared_ptr<std::uint8_t[]> bytes =
             std::make_shared_for_overwrite<std::uint8_t[]>(size);

@@ -162,9 +162,12 @@ private:
     std::size_t sinceCommit_ = 0;
     std::size_t messageCount_ = 0;
 
-    static constexpr std::size_t kMaxQueued = 2;
+    static constexpr std::size_t kMaxQueued = 8;
     // Attachment bytes a queued message may hold in memory; larger ones are written at once.
-    static constexpr std::uint64_t kMaxQueuedContent = 16u << 20;
+    static constexpr std::uint64_t kMaxQueuedContent = 4u << 20;
+    // Large attachment contents are read this many blocks at a time, into contentRun_.
+    static constexpr std::size_t kContentRunBlocks = 128;
+    std::vector<std::uint8_t> contentRun_; // on the writing thread
     std::unique_ptr<platform::BackgroundWorker> writer_;
     bool writerFailed_ = false;      // on the store's thread: skip what follows a failure
     mutable std::string writeError_; // the first failure reported by the store's thread
