@@ -10,7 +10,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(
     # build
     build-essential cmake ninja-build pkg-config clang lld
-    zlib1g-dev libpango1.0-dev libcairo2-dev libjemalloc-dev
+    zlib1g-dev libpango1.0-dev libcairo2-dev libjemalloc-dev libisal-dev
     qt6-base-dev qt6-svg-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # third-party readers the tests use as oracles
