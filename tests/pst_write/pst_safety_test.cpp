@@ -337,6 +337,38 @@ TEST_F(PstSafety, AttachmentThatCannotBeReadLeavesNothingBehind) {
     }
 }
 
+TEST_F(PstSafety, AttachmentReadLaterThatFailsIsReportedAndLeavesTheFileWhole) {
+    // Contents readable later (archive members) are read by the writing thread as it writes.
+    // When that read fails, the caller hears of it at its next call, the message leaves no
+    // blocks behind and what was written before stays.
+    std::string error;
+    auto store = PstStore::create(path_, {}, error);
+    ASSERT_TRUE(store) << error;
+    auto inbox = store->addFolder(store->rootFolder(), "Inbox", "IPF.Note", error);
+    ASSERT_TRUE(inbox);
+    ASSERT_TRUE(store->addMessage(*inbox, simpleMail("Before", "y"), error)) << error;
+    mapi::Message m = simpleMail("Unreadable later", "x");
+    mapi::AttachmentContent failing;
+    failing.size = 3u << 20;
+    failing.readableLater = true;
+    failing.read = [](std::uint64_t offset, std::span<std::uint8_t> out) {
+        std::fill(out.begin(), out.end(), std::uint8_t{1});
+        return offset + out.size() <= (2u << 20);
+    };
+    m.attachments.push_back(mapi::Attachment::byValue("late.bin", failing));
+    error.clear();
+    store->addMessage(*inbox, m, error); // queued or refused at once: either way reported
+    std::string reported = error;
+    if (reported.empty())
+        EXPECT_FALSE(store->commit(reported));
+    EXPECT_NE(reported.find("late.bin"), std::string::npos) << reported;
+    EXPECT_FALSE(store->close(error));
+    store.reset();
+    const std::string partial = path_ + ".partial";
+    EXPECT_EQ(checkerViolations(partial), "");
+    EXPECT_EQ(messagesIn(partial, "Inbox"), 1u);
+}
+
 TEST_F(PstSafety, WriteFailureOnTheWritingThreadReachesTheCaller) {
     // Messages are written by the store's own thread; a file that stops growing (here: the
     // process's file size limit) must fail the calls that follow, never pass for success.
