@@ -434,24 +434,6 @@ std::uint64_t NdbWriter::writeExternalBlock(std::span<const std::uint8_t> data) 
     return storeBlock(nextBid(false), data.first(std::min(data.size(), kMaxData)), true);
 }
 
-std::span<std::uint8_t> NdbWriter::beginExternalBlock(std::size_t size) {
-    size = std::min(size, kMaxData);
-    const std::size_t total = blockTotalSize(kFormat, size);
-    openBlock_ = reserve(total, kBlockAlignment);
-    std::memset(openBlock_.at + size, 0, total - size);
-    return {openBlock_.at, size};
-}
-
-std::uint64_t NdbWriter::finishExternalBlock(std::span<std::uint8_t> data, bool keep) {
-    const std::uint64_t bid = nextBid(false);
-    sealBlockAt(openBlock_, data.size(), bid, true);
-    blocks_.push_back({bidKey(bid), openBlock_.ib, static_cast<std::uint16_t>(data.size()), 1});
-    if (keep)
-        return bid;
-    release(bid); // its space is freed at the next commit like any other dropped block
-    return 0;
-}
-
 std::uint64_t NdbWriter::writeInternalBlock(std::span<const std::uint8_t> data,
                                             const std::vector<std::uint64_t>& children) {
     std::uint64_t below = 0;

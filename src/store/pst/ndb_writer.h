@@ -64,13 +64,6 @@ public:
     // Writes one external block (at most maxBlockDataSize bytes, encoded on write) and returns its
     // id with one reference.
     std::uint64_t writeExternalBlock(std::span<const std::uint8_t> data);
-    // The same for a block of `size` bytes that `fill` writes in place (saving a copy of large
-    // contents). When `fill` returns false the block is dropped and the result is 0.
-    template <class Fill> std::uint64_t writeExternalBlockWith(std::size_t size, Fill&& fill) {
-        std::span<std::uint8_t> data = beginExternalBlock(size);
-        const bool filled = fill(data);
-        return finishExternalBlock(data, filled);
-    }
     // Writes a node's data stream: one block, or data blocks under XBLOCK/XXBLOCK. Returns 0 for
     // empty data.
     std::uint64_t writeData(std::span<const std::uint8_t> data);
@@ -144,8 +137,6 @@ private:
         bool appended = false; // in the appender's buffer (else in reused space)
     };
 
-    std::span<std::uint8_t> beginExternalBlock(std::size_t size);
-    std::uint64_t finishExternalBlock(std::span<std::uint8_t> data, bool keep);
     bool initNew(std::string& error);
     bool load(std::string& error);
     BlockInfo* findBlock(std::uint64_t bid);
@@ -196,8 +187,6 @@ private:
     // Bytes built for a run of adjacent reservations in reused space, from reusedBase_ on.
     std::uint64_t reusedBase_ = 0;
     std::vector<std::uint8_t> reused_;
-    // The block begun by beginExternalBlock and not yet finished.
-    Space openBlock_;
     // Appended space, ending at eof_: blocks are built in place there and written in large
     // sequential writes while the next ones are built.
     std::unique_ptr<StagedAppender> out_;
