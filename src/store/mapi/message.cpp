@@ -39,6 +39,12 @@ std::string PropertyBag::string(PropTag tag, std::string fallback) const {
     return s ? *s : fallback;
 }
 
+std::string_view PropertyBag::stringView(PropTag tag) const {
+    const PropValue* v = get(tag);
+    const std::string* s = v ? v->asString() : nullptr;
+    return s ? std::string_view(*s) : std::string_view();
+}
+
 std::int32_t PropertyBag::int32(PropTag tag, std::int32_t fallback) const {
     const PropValue* v = get(tag);
     auto i = v ? v->asInt32() : std::nullopt;

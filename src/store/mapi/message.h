@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace parvelle::mapi {
@@ -36,6 +37,8 @@ public:
 
     // Typed reads with a fallback.
     std::string string(PropTag tag, std::string fallback = {}) const;
+    // The same without a copy (empty when absent): valid while the value is not changed.
+    std::string_view stringView(PropTag tag) const;
     std::int32_t int32(PropTag tag, std::int32_t fallback = 0) const;
     bool boolean(PropTag tag, bool fallback = false) const;
 

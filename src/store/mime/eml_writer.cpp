@@ -36,7 +36,7 @@ constexpr mapi::PropTag kSentRepresentingSmtpAddress =
 constexpr int kMaxEmbeddingDepth = 32;
 
 std::string stringProp(const mapi::PropertyBag& bag, mapi::PropTag tag) {
-    return text::sanitizeUtf8(bag.string(tag));
+    return text::sanitizeUtf8(bag.stringView(tag));
 }
 
 // Line breaks as LF: the writer turns them into CRLF on output, and a lone CR inside a text part

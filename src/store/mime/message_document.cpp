@@ -99,9 +99,9 @@ std::string messageHtml(const mapi::PropertyBag& p) {
     const mapi::PropValue* value = p.get(tags::kHtml);
     if (!value)
         return {};
-    std::string bytes;
+    std::string_view bytes;
     if (const mapi::Binary* binary = value->asBinary())
-        bytes.assign(binary->begin(), binary->end());
+        bytes = {reinterpret_cast<const char*>(binary->data()), binary->size()};
     else if (const std::string* s = value->asString())
         bytes = *s;
     const int codePage = p.int32(tags::kInternetCodepage, 65001);
@@ -123,7 +123,7 @@ MessageDocument makeMessageDocument(const mapi::Message& m) {
     if (std::string names = attachmentNames(m); !names.empty())
         doc.headers.push_back({"Attachments", std::move(names)});
     doc.htmlBody = messageHtml(p);
-    doc.plainBody = text::sanitizeUtf8(p.string(tags::kBody));
+    doc.plainBody = text::sanitizeUtf8(p.stringView(tags::kBody));
     if (doc.plainBody.empty() && !doc.htmlBody.empty())
         doc.plainBody = mapi::htmlToPlainText(doc.htmlBody);
     return doc;
