@@ -81,6 +81,7 @@ AttachmentContent AttachmentContent::fromBytes(Binary bytes) {
     AttachmentContent c;
     c.size = shared->size();
     c.readableLater = true;
+    c.inMemory = true;
     c.read = [shared](std::uint64_t offset, std::span<std::uint8_t> out) {
         if (offset > shared->size() || out.size() > shared->size() - offset)
             return false;

@@ -72,6 +72,8 @@ struct AttachmentContent {
     // open and nobody changes. A store may then read the bytes while it writes them instead of
     // copying them first.
     bool readableLater = false;
+    // True when the bytes are held in memory (fromBytes): a queued message keeps them alive.
+    bool inMemory = false;
 
     static AttachmentContent fromBytes(Binary bytes);
     // Reads the file when the backend asks; the size is taken now. Fails (nullopt) when the file

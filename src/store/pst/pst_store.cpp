@@ -747,13 +747,14 @@ std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
 
 namespace {
 
-// What a queued message holds in memory: the contents that must be read before it is queued.
+// What a queued message holds in memory: the contents held there already and those that must be
+// read before it is queued (not those read from their file as they are written).
 std::uint64_t contentBytes(const mapi::Message& m) {
     std::uint64_t total = 0;
     for (const mapi::Attachment& a : m.attachments)
         if (a.isEmbedded())
             total += contentBytes(*a.embedded);
-        else if (!a.content.readableLater)
+        else if (!a.content.readableLater || a.content.inMemory)
             total += a.content.size;
     return total;
 }
