@@ -14,7 +14,6 @@ runs=${RUNS:-3}
 work=$(mktemp -d "${TMPDIR:-/tmp}/parvelle-convert-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-now() { date +%s.%N; }
 cat "$archive" >/dev/null # warm the page cache
 # The memory is sampled with shell builtins only: starting a process (awk, sleep) twenty times a
 # second took a measurable share of a two-core machine from the conversion being timed.
@@ -50,15 +49,13 @@ for ((run = 1; run <= runs; run++)); do
 done
 written=$(du -cb "$work"/pst/*.pst | tail -1 | cut -f1)
 
-best() { printf '%s\n' "$@" | sort -g | head -1; }
-worst() { printf '%s\n' "$@" | sort -g | tail -1; }
 cp_s=$(best "${cp_times[@]}")
 convert_s=$(best "${convert_times[@]}")
 printf 'archive              %s (%.1f MB), %d run(s)\n' "$archive" "$(echo "$size/1048576" | bc -l)" "$runs"
 printf 'cp                   %.3f s best, %.3f s worst  (%.0f MB/s)\n' "$cp_s" \
-    "$(worst "${cp_times[@]}")" "$(echo "$size/1048576/$cp_s" | bc -l)"
+    "$(worst "${cp_times[@]}")" "$(rate "$cp_s")"
 printf 'parvelle-cli convert %.3f s best, %.3f s worst  (%.0f MB/s of archive; exit %d)\n' \
-    "$convert_s" "$(worst "${convert_times[@]}")" "$(echo "$size/1048576/$convert_s" | bc -l)" "$status"
+    "$convert_s" "$(worst "${convert_times[@]}")" "$(rate "$convert_s")" "$status"
 printf 'PST bytes written    %.1f MB\n' "$(echo "$written/1048576" | bc -l)"
 printf 'ratio convert/cp     %.2f  (best against best; target: at most 2)\n' \
     "$(echo "$convert_s/$cp_s" | bc -l)"

@@ -16,7 +16,6 @@ runs=${RUNS:-3}
 work=$(mktemp -d "$(dirname "$archive")/eml-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-now() { date +%s.%N; }
 cat "$archive" >/dev/null # warm the page cache
 sync
 
@@ -39,15 +38,13 @@ files=$(find "$work/eml1" -type f -name '*.eml' | wc -l)
 others=$(find "$work/eml1" -type f ! -name '*.eml' | wc -l)
 bytes=$(du -sb "$work/eml1" | cut -f1)
 
-best() { printf '%s\n' "$@" | sort -g | head -1; }
-worst() { printf '%s\n' "$@" | sort -g | tail -1; }
 cp_s=$(best "${cp_times[@]}")
 eml_s=$(best "${eml_times[@]}")
 printf 'archive              %s (%.1f MB), %d run(s)\n' "$archive" "$(echo "$size/1048576" | bc -l)" "$runs"
 printf 'cp                   %.3f s best, %.3f s worst  (%.0f MB/s)\n' "$cp_s" \
-    "$(worst "${cp_times[@]}")" "$(echo "$size/1048576/$cp_s" | bc -l)"
+    "$(worst "${cp_times[@]}")" "$(rate "$cp_s")"
 printf 'convert --to eml     %.3f s best, %.3f s worst  (%.0f MB/s of archive)\n' "$eml_s" \
-    "$(worst "${eml_times[@]}")" "$(echo "$size/1048576/$eml_s" | bc -l)"
+    "$(worst "${eml_times[@]}")" "$(rate "$eml_s")"
 printf 'ratio eml/cp         %.2f  (best against best; target: at most 1.5)\n' \
     "$(echo "$eml_s/$cp_s" | bc -l)"
 printf 'written              %d EML files, %.1f MB; %d other files\n' "$files" "$(echo "$bytes/1048576" | bc -l)" "$others"

@@ -9,7 +9,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/prepare.sh "$@"
 
-now() { date +%s.%N; }
 runs=${RUNS:-3}
 cat "$archive" >/dev/null # warm the page cache
 out=$(mktemp)
@@ -35,13 +34,11 @@ done
 items=$(python3 -c "import json,sys; print(sum(f['items'] for f in json.load(open('$out'))['folders']))")
 rm -f "$out"
 
-best() { printf '%s\n' "$@" | sort -g | head -1; }
-worst() { printf '%s\n' "$@" | sort -g | tail -1; }
 cat_s=$(best "${cat_times[@]}")
 scan_s=$(best "${scan_times[@]}")
 budget_kb=$((64 * 1024 + items))
 printf 'archive            %s (%.1f MB, %d items), %d runs\n' "$archive" "$(echo "$size/1048576" | bc -l)" "$items" "$runs"
-printf 'cat > /dev/null    %.3f s best, %.3f s worst  (%.0f MB/s)\n' "$cat_s" "$(worst "${cat_times[@]}")" "$(echo "$size/1048576/$cat_s" | bc -l)"
-printf 'parvelle-cli scan  %.3f s best, %.3f s worst  (%.0f MB/s)\n' "$scan_s" "$(worst "${scan_times[@]}")" "$(echo "$size/1048576/$scan_s" | bc -l)"
+printf 'cat > /dev/null    %.3f s best, %.3f s worst  (%.0f MB/s)\n' "$cat_s" "$(worst "${cat_times[@]}")" "$(rate "$cat_s")"
+printf 'parvelle-cli scan  %.3f s best, %.3f s worst  (%.0f MB/s)\n' "$scan_s" "$(worst "${scan_times[@]}")" "$(rate "$scan_s")"
 printf 'ratio scan/cat     %.2f  (best against best; target: at most 3)\n' "$(echo "$scan_s/$cat_s" | bc -l)"
 printf 'peak anon memory   %.1f MB  (budget %.1f MB)\n' "$(echo "$peak_kb/1024" | bc -l)" "$(echo "$budget_kb/1024" | bc -l)"
