@@ -7,8 +7,10 @@
 namespace parvelle::mapi {
 
 inline void appendLe16(std::vector<std::uint8_t>& out, std::uint16_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
+    const std::size_t at = out.size();
+    out.resize(at + 2);
+    out[at] = static_cast<std::uint8_t>(v);
+    out[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 
 inline void appendLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {

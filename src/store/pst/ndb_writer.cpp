@@ -414,20 +414,13 @@ std::uint64_t NdbWriter::storeBlock(std::uint64_t bid, std::span<const std::uint
     std::uint8_t* block = space.at;
     std::copy(data.begin(), data.end(), block);
     std::memset(block + data.size(), 0, total - data.size());
-    sealBlockAt(space, data.size(), bid, encode);
+    const CryptMethod method = encode ? header_.crypt : CryptMethod::None;
+    if (space.appended)
+        out_->seal({space.ib, bid, static_cast<std::uint32_t>(data.size()), method});
+    else
+        sealBlock(kFormat, method, std::span(block, total), data.size(), bid, space.ib);
     blocks_.push_back({bidKey(bid), space.ib, static_cast<std::uint16_t>(data.size()), 1});
     return bid;
-}
-
-void NdbWriter::sealBlockAt(const Space& space, std::size_t dataSize, std::uint64_t bid,
-                            bool encode) {
-    const CryptMethod method = encode ? header_.crypt : CryptMethod::None;
-    if (space.appended) {
-        out_->seal({space.ib, bid, static_cast<std::uint32_t>(dataSize), method});
-        return;
-    }
-    sealBlock(kFormat, method, std::span(space.at, blockTotalSize(kFormat, dataSize)), dataSize,
-              bid, space.ib);
 }
 
 std::uint64_t NdbWriter::writeExternalBlock(std::span<const std::uint8_t> data) {

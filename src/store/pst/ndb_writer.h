@@ -155,10 +155,9 @@ private:
     bool readAt(std::uint64_t ib, std::span<std::uint8_t> bytes);
     std::uint64_t writeInternalBlock(std::span<const std::uint8_t> data,
                                      const std::vector<std::uint64_t>& children);
+    // Places a block and has its data encoded (external blocks) and its trailer written; for
+    // appended space the appender's thread does that just before writing.
     std::uint64_t storeBlock(std::uint64_t bid, std::span<const std::uint8_t> data, bool encode);
-    // Encodes the block's data (external blocks) and writes its trailer; for appended space the
-    // appender's thread does it just before writing.
-    void sealBlockAt(const Space& space, std::size_t dataSize, std::uint64_t bid, bool encode);
     Bref writeBTree(bool nodeTree);
     void buildMapPages(std::uint64_t n, CommitSteps& steps);
     std::vector<std::uint64_t> childrenOf(std::uint64_t bid);
