@@ -21,9 +21,12 @@ void ItemConversion::beginItem() {
 }
 
 platform::BackgroundWorker* ItemConversion::backgroundWriter() {
-    // Four queued files keep the writing thread busy while the job thread prepares the next mail.
+    // Encoding and writing a file costs about twice what reading its mail does, so two threads
+    // write (each file is its own, so they need no order) while the job thread prepares the
+    // next mails. Eight queued files keep them busy; they wake for four at a time, as a wake-up
+    // per file would cost about as much as a small file itself.
     if (backgroundWrites_ && !writer_)
-        writer_ = std::make_unique<platform::BackgroundWorker>(4);
+        writer_ = std::make_unique<platform::BackgroundWorker>(8, 2, 4);
     return writer_.get();
 }
 

@@ -1,20 +1,26 @@
 #include "platform/background_worker.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
 namespace parvelle::platform {
 
-BackgroundWorker::BackgroundWorker(std::size_t capacity)
-    : capacity_(capacity > 0 ? capacity : 1), thread_([this] { run(); }) {}
+BackgroundWorker::BackgroundWorker(std::size_t capacity, std::size_t threads, std::size_t wakeAt)
+    : capacity_(std::max<std::size_t>(capacity, 1)),
+      wakeAt_(std::clamp<std::size_t>(wakeAt, 1, capacity_)) {
+    for (std::size_t i = 0; i < std::max<std::size_t>(threads, 1); ++i)
+        threads_.emplace_back([this] { run(); });
+}
 
 BackgroundWorker::~BackgroundWorker() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    work_.notify_one();
-    thread_.join();
+    work_.notify_all();
+    for (std::thread& thread : threads_)
+        thread.join();
 }
 
 void BackgroundWorker::submit(std::optional<std::size_t> row, Work work) {
@@ -24,19 +30,24 @@ void BackgroundWorker::submit(std::optional<std::size_t> row, Work work) {
         room_.wait(lock, [this] { return queue_.size() <= lowMark(); });
         --waitingForRoom_;
     }
-    // Only the thread waits for tasks, and only on an empty queue: a wake-up per task would cost
-    // a system call per message.
-    const bool wake = queue_.empty();
+    // Threads wait for tasks only on an empty queue, and are woken once enough are queued for
+    // them: a wake-up per task would cost a system call per message.
     queue_.push_back({row, std::move(work)});
+    const bool wake = waitingForWork_ > 0 && (queue_.size() >= wakeAt_ || waitingForIdle_ > 0);
     lock.unlock();
     if (wake)
-        work_.notify_one();
+        work_.notify_all();
 }
 
 std::vector<BackgroundWorker::Failure> BackgroundWorker::takeFailures(bool wait) {
     std::unique_lock lock(mutex_);
-    if (wait)
-        idle_.wait(lock, [this] { return queue_.empty() && !writing_; });
+    if (wait) {
+        ++waitingForIdle_;
+        if (!queue_.empty() && waitingForWork_ > 0)
+            work_.notify_all(); // fewer than wakeAt tasks wait for a thread
+        idle_.wait(lock, [this] { return queue_.empty() && running_ == 0; });
+        --waitingForIdle_;
+    }
     return std::exchange(failures_, {});
 }
 
@@ -44,12 +55,19 @@ void BackgroundWorker::run() {
     std::unique_lock lock(mutex_);
     while (true) {
         // Queued tasks are finished even when stopping: everything done until then stays.
-        work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-        if (queue_.empty())
-            return;
+        if (queue_.empty()) {
+            ++waitingForWork_;
+            work_.wait(lock, [this] {
+                return stopping_ || queue_.size() >= wakeAt_ ||
+                       (waitingForIdle_ > 0 && !queue_.empty());
+            });
+            --waitingForWork_;
+            if (queue_.empty())
+                return; // stopping with nothing left to do
+        }
         Task task = std::move(queue_.front());
         queue_.pop_front();
-        writing_ = true;
+        ++running_;
         const bool roomMade = waitingForRoom_ > 0 && queue_.size() <= lowMark();
         lock.unlock();
         if (roomMade)
@@ -62,10 +80,10 @@ void BackgroundWorker::run() {
         }
         task.write = nullptr; // what it held is released here, not under the lock
         lock.lock();
-        writing_ = false;
+        --running_;
         if (!reason.empty())
             failures_.push_back({task.row, std::move(reason)});
-        if (queue_.empty())
+        if (queue_.empty() && running_ == 0)
             idle_.notify_all();
     }
 }

@@ -1,8 +1,10 @@
 #pragma once
-// Runs tasks in order on a thread of its own while the caller prepares the next ones, so that
-// two stages of a job take both cores (export files encoded and written while the next mails are
-// read; PST messages written while the next are converted). The caller learns of failed tasks
-// through takeFailures; each failure carries the tag it was submitted with (a log row, say).
+// Runs tasks on threads of its own while the caller prepares the next ones, so that two stages
+// of a job take both cores (export files encoded and written while the next mails are read; PST
+// messages written while the next are converted). With one thread the tasks run in order, one
+// after the other; with more, they start in order and run side by side (independent files, say).
+// The caller learns of failed tasks through takeFailures; each failure carries the tag it was
+// submitted with (a log row, say).
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -29,7 +31,11 @@ public:
     // At most `capacity` tasks wait at any time, so that what they hold stays little. A caller
     // that found the queue full waits until half of it is done: waking it for every finished
     // task would switch threads twice per task, which costs as much as small tasks themselves.
-    explicit BackgroundWorker(std::size_t capacity);
+    // For the same reason threads that ran out of tasks sleep until `wakeAt` tasks are queued
+    // (at most `capacity`), or until a caller waits for them or the worker is destroyed; with
+    // the default of 1 a queued task starts at once.
+    explicit BackgroundWorker(std::size_t capacity, std::size_t threads = 1,
+                              std::size_t wakeAt = 1);
     // Finishes every queued task.
     ~BackgroundWorker();
     BackgroundWorker(const BackgroundWorker&) = delete;
@@ -46,19 +52,22 @@ private:
         Work write;
     };
     const std::size_t capacity_;
+    const std::size_t wakeAt_;
     std::size_t lowMark() const { return capacity_ / 2; }
     void run();
 
     std::mutex mutex_;
-    std::condition_variable work_;  // the thread: a task or the stop arrived
+    std::condition_variable work_;  // the threads: a task or the stop arrived
     std::condition_variable room_;  // callers of submit: the queue is down to its low mark
     std::condition_variable idle_;  // callers of takeFailures: nothing queued or running
     std::deque<Task> queue_;
     std::vector<Failure> failures_;
     std::size_t waitingForRoom_ = 0;
-    bool writing_ = false;
+    std::size_t waitingForWork_ = 0; // threads asleep on work_
+    std::size_t running_ = 0;        // tasks taken off the queue and not yet finished
+    std::size_t waitingForIdle_ = 0; // callers in takeFailures(true): every queued task starts
     bool stopping_ = false;
-    std::thread thread_;
+    std::vector<std::thread> threads_;
 };
 
 } // namespace parvelle::platform

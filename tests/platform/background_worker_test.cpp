@@ -1,12 +1,15 @@
-// The background worker hands work from one thread to another: every task runs once, in order,
-// its failure reaches the caller with its tag, and the caller never has more than the capacity
-// queued, whatever the capacity and however the two sides' speeds compare.
+// The background worker hands work from one thread to others: every task runs once (in order
+// with one thread, side by side with more), its failure reaches the caller with its tag, the
+// caller never has more than the capacity queued, and tasks left below the wake-up batch still
+// run, whatever the capacity and however the two sides' speeds compare.
 #include "platform/background_worker.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -23,39 +26,83 @@ TEST(BackgroundWorker, RunsEveryTaskInOrderWithinItsCapacity) {
         std::size_t capacity;
         std::chrono::microseconds taskTime; // how long a task takes
         std::chrono::microseconds callerTime; // how long the caller takes between tasks
+        std::size_t threads = 1;
+        std::size_t wakeAt = 1;
     };
-    for (const Case& c : {Case{1, 0us, 0us}, Case{2, 200us, 0us}, Case{5, 200us, 0us},
-                          Case{8, 0us, 200us}, Case{8, 100us, 100us}, Case{3, 50us, 150us}}) {
-        SCOPED_TRACE("capacity " + std::to_string(c.capacity));
+    for (const Case& c :
+         {Case{1, 0us, 0us}, Case{2, 200us, 0us}, Case{5, 200us, 0us}, Case{8, 0us, 200us},
+          Case{8, 100us, 100us}, Case{3, 50us, 150us}, Case{8, 200us, 0us, 2, 4},
+          Case{8, 0us, 100us, 2, 4}, Case{4, 50us, 50us, 3, 3}, Case{2, 0us, 0us, 2, 5}}) {
+        SCOPED_TRACE("capacity " + std::to_string(c.capacity) + ", threads " +
+                     std::to_string(c.threads) + ", wake at " + std::to_string(c.wakeAt));
+        std::mutex doneMutex;
         std::vector<int> done;
         std::atomic<int> submitted{0};
         std::atomic<int> started{0};
         std::atomic<int> mostWaiting{0};
+        std::atomic<int> running{0};
+        std::atomic<int> mostRunning{0};
+        auto raise = [](std::atomic<int>& most, int value) {
+            int seen = most;
+            while (value > seen && !most.compare_exchange_weak(seen, value)) {
+            }
+        };
         {
-            BackgroundWorker worker(c.capacity);
+            BackgroundWorker worker(c.capacity, c.threads, c.wakeAt);
             for (int i = 0; i < 300; ++i) {
                 ++submitted;
                 worker.submit(std::nullopt, [&, i] {
                     // Queued = submitted but not started; this one is no longer queued.
-                    const int waiting = submitted - (++started);
-                    int seen = mostWaiting;
-                    while (waiting > seen && !mostWaiting.compare_exchange_weak(seen, waiting)) {
+                    raise(mostWaiting, submitted - (++started));
+                    raise(mostRunning, ++running);
+                    {
+                        std::lock_guard lock(doneMutex);
+                        done.push_back(i);
                     }
-                    done.push_back(i); // only the worker's thread touches it until the end
                     std::this_thread::sleep_for(c.taskTime);
+                    --running;
                     return std::string();
                 });
                 std::this_thread::sleep_for(c.callerTime);
             }
             EXPECT_TRUE(worker.takeFailures(true).empty());
+            std::lock_guard lock(doneMutex);
             EXPECT_EQ(done.size(), 300u); // all finished once takeFailures(true) returns
         }
         ASSERT_EQ(done.size(), 300u);
-        for (int i = 0; i < 300; ++i)
-            ASSERT_EQ(done[static_cast<std::size_t>(i)], i);
-        // The submitting thread may have added one more while a task was starting.
-        EXPECT_LE(mostWaiting, static_cast<int>(c.capacity) + 1);
+        if (c.threads == 1) {
+            for (int i = 0; i < 300; ++i)
+                ASSERT_EQ(done[static_cast<std::size_t>(i)], i);
+        } else {
+            std::vector<int> sorted = done;
+            std::sort(sorted.begin(), sorted.end());
+            for (int i = 0; i < 300; ++i)
+                ASSERT_EQ(sorted[static_cast<std::size_t>(i)], i); // each once
+        }
+        // The submitting thread may have added one more while each thread was starting a task.
+        EXPECT_LE(mostWaiting, static_cast<int>(c.capacity + c.threads));
+        EXPECT_LE(mostRunning, static_cast<int>(c.threads));
+        if (c.threads > 1 && c.taskTime > 0us && c.callerTime == 0us)
+            EXPECT_EQ(mostRunning, static_cast<int>(c.threads)); // slow tasks run side by side
     }
+}
+
+TEST(BackgroundWorker, TasksBelowTheWakeUpBatchStillRun) {
+    // Fewer tasks than wake the threads: waiting for them, or destroying the worker, runs them.
+    std::atomic<int> finished{0};
+    auto task = [&finished] {
+        ++finished;
+        return std::string("failed");
+    };
+    {
+        BackgroundWorker worker(8, 2, 4);
+        worker.submit(1, task);
+        worker.submit(2, task);
+        EXPECT_EQ(worker.takeFailures(true).size(), 2u);
+        EXPECT_EQ(finished, 2);
+        worker.submit(3, task);
+    }
+    EXPECT_EQ(finished, 3);
 }
 
 TEST(BackgroundWorker, FailuresCarryTheirTagsAndQueuedTasksFinishOnDestruction) {
