@@ -232,12 +232,12 @@ component::FileWriters::Writer derivedWriterFor(SaveFormat format) {
     }
 }
 
-// Hands the writing of the reserved file to the background writer. The message is copied as it
-// stands and derived here, so the item can go at once and the writer, the busier thread, only
-// encodes and writes; a failed write removes the file it had reserved.
-void writeInBackground(platform::BackgroundWorker& writer, const component::MailItem& item,
+// Hands the writing of the reserved file to the background writer. The message is taken from
+// the item (which after its export only discards its intermediate file) and derived here, so the
+// writers only encode and write; a failed write removes the file it had reserved.
+void writeInBackground(platform::BackgroundWorker& writer, component::MailItem& item,
                        ReservedPath target, SaveFormat format, ItemConversion& conv) {
-    auto message = std::make_shared<mapi::Message>(item.message());
+    auto message = std::make_shared<mapi::Message>(std::move(item.message()));
     mapi::deriveOnSave(*message);
     auto file = std::make_shared<platform::UniqueFd>(std::move(target.file));
     writer.submit(conv.itemRow(), [message, file, path = target.path, format]() -> std::string {
