@@ -243,8 +243,10 @@ void writeInBackground(platform::BackgroundWorker& writer, component::MailItem& 
     writer.submit(conv.itemRow(), [message, file, path = target.path, format]() -> std::string {
         std::string error;
         try {
-            if (derivedWriterFor(format)(*message, {path, file->get()}, error))
+            if (derivedWriterFor(format)(*message, {path, file->get()}, error)) {
+                platform::startWriteBack(file->get());
                 return {};
+            }
         } catch (const std::exception& e) {
             error = e.what();
         }

@@ -57,9 +57,9 @@ private:
     void run();
 
     std::mutex mutex_;
-    std::condition_variable work_;  // the threads: a task or the stop arrived
-    std::condition_variable room_;  // callers of submit: the queue is down to its low mark
-    std::condition_variable idle_;  // callers of takeFailures: nothing queued or running
+    std::condition_variable work_; // the threads: a task or the stop arrived
+    std::condition_variable room_; // callers of submit: the queue is down to its low mark
+    std::condition_variable idle_; // callers of takeFailures: nothing queued or running
     std::deque<Task> queue_;
     std::vector<Failure> failures_;
     std::size_t waitingForRoom_ = 0;

@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 TEST(BackgroundWorker, RunsEveryTaskInOrderWithinItsCapacity) {
     struct Case {
         std::size_t capacity;
-        std::chrono::microseconds taskTime; // how long a task takes
+        std::chrono::microseconds taskTime;   // how long a task takes
         std::chrono::microseconds callerTime; // how long the caller takes between tasks
         std::size_t threads = 1;
         std::size_t wakeAt = 1;
