@@ -59,5 +59,6 @@ printf 'parvelle-cli convert %.3f s best, %.3f s worst  (%.0f MB/s of archive; e
 printf 'PST bytes written    %.1f MB\n' "$(echo "$written/1048576" | bc -l)"
 printf 'ratio convert/cp     %.2f  (best against best; target: at most 2)\n' \
     "$(echo "$convert_s/$cp_s" | bc -l)"
+printf 'per-round ratio      %s\n' "$(round_ratios "${convert_times[*]}" "${cp_times[*]}")"
 printf 'peak anon memory     %.1f MB\n' "$(echo "$peak_kb/1024" | bc -l)"
 tail -1 "$work/report.txt"

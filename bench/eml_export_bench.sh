@@ -47,4 +47,5 @@ printf 'convert --to eml     %.3f s best, %.3f s worst  (%.0f MB/s of archive)\n
     "$(worst "${eml_times[@]}")" "$(rate "$eml_s")"
 printf 'ratio eml/cp         %.2f  (best against best; target: at most 1.5)\n' \
     "$(echo "$eml_s/$cp_s" | bc -l)"
+printf 'per-round ratio      %s\n' "$(round_ratios "${eml_times[*]}" "${cp_times[*]}")"
 printf 'written              %d EML files, %.1f MB; %d other files\n' "$files" "$(echo "$bytes/1048576" | bc -l)" "$others"

@@ -1,7 +1,8 @@
 # Sourced by the benchmark scripts: builds the release command line and the fixture generator,
 # sets `archive` (the first argument, or build/bench/large.olm generated once, about 1 GB) and
 # `size` (its bytes), and defines `now` (seconds since the epoch), `best` and `worst` (the least
-# and greatest of their arguments) and `rate SECONDS` (the archive's megabytes per second).
+# and greatest of their arguments), `rate SECONDS` (the archive's megabytes per second) and
+# `round_ratios "JOB TIMES" "REFERENCE TIMES"` (the median and range of the per-round ratios).
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)" --target parvelle-cli olmgen >/dev/null
 archive=${1:-build/bench/large.olm}
@@ -16,3 +17,13 @@ now() { date +%s.%N; }
 best() { printf '%s\n' "$@" | sort -g | head -1; }
 worst() { printf '%s\n' "$@" | sort -g | tail -1; }
 rate() { echo "$size/1048576/$1" | bc -l; }
+
+# Each round times the job and its reference back to back, so their ratio is taken in the same
+# state of a shared machine (whose page-cache writes are at times three times slower than at
+# others); the best of each alone may come from different hours.
+round_ratios() {
+    paste <(tr ' ' '\n' <<<"$1") <(tr ' ' '\n' <<<"$2") | awk '{ print $1 / $2 }' | sort -g |
+        awk '{ r[NR] = $1 } END {
+            m = (NR % 2) ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2
+            printf "%.2f median (rounds: %.2f to %.2f)", m, r[1], r[NR] }'
+}

@@ -41,4 +41,5 @@ printf 'archive            %s (%.1f MB, %d items), %d runs\n' "$archive" "$(echo
 printf 'cat > /dev/null    %.3f s best, %.3f s worst  (%.0f MB/s)\n' "$cat_s" "$(worst "${cat_times[@]}")" "$(rate "$cat_s")"
 printf 'parvelle-cli scan  %.3f s best, %.3f s worst  (%.0f MB/s)\n' "$scan_s" "$(worst "${scan_times[@]}")" "$(rate "$scan_s")"
 printf 'ratio scan/cat     %.2f  (best against best; target: at most 3)\n' "$(echo "$scan_s/$cat_s" | bc -l)"
+printf 'per-round ratio    %s\n' "$(round_ratios "${scan_times[*]}" "${cat_times[*]}")"
 printf 'peak anon memory   %.1f MB  (budget %.1f MB)\n' "$(echo "$peak_kb/1024" | bc -l)" "$(echo "$budget_kb/1024" | bc -l)"
