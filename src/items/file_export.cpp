@@ -232,6 +232,10 @@ component::FileWriters::Writer derivedWriterFor(SaveFormat format) {
     }
 }
 
+// A mail whose attachments hold more than this in memory (inflated from the archive) is written
+// on the job thread: the queue's ten or so mails then hold at most this much each.
+constexpr std::uint64_t kMaxQueuedContent = 8u << 20;
+
 // Hands the writing of the reserved file to the background writer. The message is taken from
 // the item (which after its export only discards its intermediate file) and derived here, so the
 // writers only encode and write; a failed write removes the file it had reserved.
@@ -274,7 +278,10 @@ void exportMessage(const ObjectRef& message, const std::string& msgPath, SaveFor
         if (!rendered)
             throw ComponentError("The PDF could not be written: " + rendered.error);
     } else if (const auto item = std::dynamic_pointer_cast<component::MailItem>(message);
-               item && conv.backgroundWriter()) {
+               item && conv.backgroundWriter() &&
+               mapi::contentBytes(item->message(), [](const mapi::AttachmentContent& c) {
+                   return c.inMemory;
+               }) <= kMaxQueuedContent) {
         writeInBackground(*conv.backgroundWriter(), *item, std::move(target), format, conv);
     } else {
         message->call(kSaveAs, {reserved, static_cast<std::int32_t>(saveAsType(format)),

@@ -534,6 +534,60 @@ fs::path onlyFile(const fs::path& dir) {
     return files.empty() ? fs::path() : dir / *files.begin();
 }
 
+// Attachments inflated into memory go with their mail to the writing threads when they are
+// small, and are written on the job thread when they are large (so that the queued mails hold
+// little); either way every byte reaches the file.
+TEST_F(FileExportTest, AttachmentsHeldInMemoryAreExportedWhateverTheirSize) {
+    conv_.enableBackgroundWrites();
+    conv_.openArchiveMember = [this](const mailbox::ItemSource& source) {
+        const std::string& bytes = archive_.at(source.offset);
+        return std::optional(
+            mapi::AttachmentContent::fromBytes(mapi::Binary(bytes.begin(), bytes.end())));
+    };
+    std::string large(9u << 20, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i)
+        large[i] = static_cast<char>((i * 2654435761u) >> 13);
+    const std::string small = "a few bytes\n";
+    const std::vector<const std::string*> contents = {&small, &large, &small};
+    int n = 0;
+    for (const std::string* content : contents) {
+        olmgen::Mail mail;
+        mail.subject = "Mail " + std::to_string(++n);
+        mail.from = {"Ann Example", "ann@example.com"};
+        mail.to = {{"Bob", "bob@example.com"}};
+        mail.sentTime = "2026-01-06T10:00:00";
+        mail.body = "Attached.";
+        mail.attachments = {{"data", "bin", "application/octet-stream", "", *content, ""}};
+        const std::string url = "Accounts/acct/com.microsoft.__Messages/Inbox/"
+                                "com.microsoft.__Attachments/m" +
+                                std::to_string(n);
+        mailbox::AttachmentDetails member;
+        member.offset = n;
+        state_.memberPaths[url] = member;
+        archive_[member.offset] = *content;
+        MarkupDocument doc;
+        ASSERT_TRUE(doc.SetText(olmgen::mailDocument(mail, "m" + std::to_string(n), {url})));
+        ASSERT_TRUE(doc.FindSibling("emails"));
+        state_.saveFormat = SaveFormat::Eml;
+        conv_.beginItem();
+        ItemHolder holder;
+        ReadEmails(doc, nullptr, holder, conv_);
+    }
+    conv_.finishBackgroundWrites(true);
+    EXPECT_EQ(state_.itemsFailed.load(), 0);
+    n = 0;
+    for (const std::string* content : contents) {
+        const std::string name = "Mail " + std::to_string(++n) + ".eml";
+        SCOPED_TRACE(name);
+        const auto json = readExport("eml", out_ / name);
+        ASSERT_TRUE(json);
+        EXPECT_EQ((*json)["defects"].size(), 0u);
+        ASSERT_EQ((*json)["attachments"].size(), 1u);
+        EXPECT_EQ((*json)["attachments"][0]["name"].str(), "data.bin");
+        EXPECT_EQ((*json)["attachments"][0]["sha256"].str(), sha256(*content));
+    }
+}
+
 TEST_F(FileExportTest, MsgFileHoldsTheMailForEveryReader) {
     const TestMail mail = richMail();
     write(mail, SaveFormat::Msg);

@@ -132,4 +132,15 @@ Attachment Attachment::embeddedMessage(std::string displayName, Message message)
     return a;
 }
 
+std::uint64_t contentBytes(const Message& message,
+                           const std::function<bool(const AttachmentContent&)>& counts) {
+    std::uint64_t total = 0;
+    for (const Attachment& a : message.attachments)
+        if (a.isEmbedded())
+            total += contentBytes(*a.embedded, counts);
+        else if (counts(a.content))
+            total += a.content.size;
+    return total;
+}
+
 } // namespace parvelle::mapi

@@ -101,4 +101,9 @@ struct Message {
     std::vector<Attachment> attachments;
 };
 
+// The size of the message's attachment contents, embedded messages' included, that `counts`:
+// what a message handed to another thread keeps in memory, say.
+std::uint64_t contentBytes(const Message& message,
+                           const std::function<bool(const AttachmentContent&)>& counts);
+
 } // namespace parvelle::mapi

@@ -749,14 +749,9 @@ namespace {
 
 // What a queued message holds in memory: the contents held there already and those that must be
 // read before it is queued (not those read from their file as they are written).
-std::uint64_t contentBytes(const mapi::Message& m) {
-    std::uint64_t total = 0;
-    for (const mapi::Attachment& a : m.attachments)
-        if (a.isEmbedded())
-            total += contentBytes(*a.embedded);
-        else if (!a.content.readableLater || a.content.inMemory)
-            total += a.content.size;
-    return total;
+std::uint64_t queuedContentBytes(const mapi::Message& m) {
+    return mapi::contentBytes(
+        m, [](const mapi::AttachmentContent& c) { return !c.readableLater || c.inMemory; });
 }
 
 } // namespace
@@ -823,7 +818,7 @@ bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string&
     mapi::deriveOnSave(message);
     if (!assignNamedIds(message, error))
         return false;
-    if (contentBytes(message) > kMaxQueuedContent || !writer_) {
+    if (queuedContentBytes(message) > kMaxQueuedContent || !writer_) {
         if (const std::string failed = drain(); !failed.empty()) {
             error = failed;
             return false;
