@@ -13,8 +13,9 @@ PACKAGES=(
     zlib1g-dev libpango1.0-dev libcairo2-dev libjemalloc-dev libisal-dev
     qt6-base-dev qt6-svg-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    # third-party readers the tests use as oracles
-    pst-utils pff-tools libemail-outlook-message-perl python3 python3-olefile poppler-utils unrtf bc unzip
+    # third-party readers the tests use as oracles (msgconvert loads Email::Address, which its
+    # package does not depend on)
+    pst-utils pff-tools libemail-outlook-message-perl libemail-address-perl python3 python3-olefile poppler-utils unrtf bc unzip
     fonts-liberation2 fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji
 )
 
