@@ -634,10 +634,9 @@ TEST_F(FileExportTest, MsgFileHoldsTheMailForEveryReader) {
     }
     if (auto msgconvert = parvelle::testing::msgconvertProgram()) {
         const fs::path eml = dir_ / "msgconvert.eml";
-        ASSERT_EQ(runCommand(*msgconvert + " --outfile " + shellQuote(eml.string()) + " " +
-                             shellQuote(file.string()) + " 2>/dev/null")
-                      .exitCode,
-                  0);
+        const auto converted = runCommand(*msgconvert + " --outfile " + shellQuote(eml.string()) +
+                                          " " + shellQuote(file.string()) + " 2>&1");
+        ASSERT_EQ(converted.exitCode, 0) << converted.out;
         auto r = runCommand("python3 " + shellQuote(PARVELLE_SOURCE_DIR "/tests/msg/eml_dump.py") +
                             " < " + shellQuote(eml.string()));
         ASSERT_EQ(r.exitCode, 0);
