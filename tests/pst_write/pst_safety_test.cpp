@@ -359,8 +359,9 @@ TEST_F(PstSafety, AttachmentReadLaterThatFailsIsReportedAndLeavesTheFileWhole) {
     error.clear();
     store->addMessage(*inbox, m, error); // queued or refused at once: either way reported
     std::string reported = error;
-    if (reported.empty())
+    if (reported.empty()) {
         EXPECT_FALSE(store->commit(reported));
+    }
     EXPECT_NE(reported.find("late.bin"), std::string::npos) << reported;
     EXPECT_FALSE(store->close(error));
     store.reset();

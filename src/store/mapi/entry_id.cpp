@@ -1,5 +1,7 @@
 #include "store/mapi/entry_id.h"
 
+#include <algorithm>
+
 #include "platform/text.h"
 
 namespace parvelle::mapi {
@@ -20,8 +22,8 @@ Binary oneOffEntryId(std::string_view displayName, std::string_view addressType,
                      std::string_view address) {
     constexpr std::uint16_t kOneOffUnicode = 0x8000;
     constexpr std::uint16_t kOneOffNoRichInfo = 0x0001;
-    Binary out(4, 0); // flags
-    out.insert(out.end(), kOneOffProviderUid.begin(), kOneOffProviderUid.end());
+    Binary out(4 + kOneOffProviderUid.size(), 0); // flags, then the provider's id
+    std::copy(kOneOffProviderUid.begin(), kOneOffProviderUid.end(), out.begin() + 4);
     out.push_back(0); // version
     out.push_back(0);
     const std::uint16_t flags = kOneOffUnicode | kOneOffNoRichInfo;

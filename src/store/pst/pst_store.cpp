@@ -434,10 +434,10 @@ void PstStore::writeFixedNodes() {
 
 void PstStore::writeStoreObject() {
     auto entryId = [&](std::uint32_t nid) {
-        mapi::Binary id(4, 0);
-        id.insert(id.end(), storeUid_.begin(), storeUid_.end());
-        for (int i = 0; i < 4; ++i)
-            id.push_back(static_cast<std::uint8_t>(nid >> (8 * i)));
+        // Flags, the store's id, the node id.
+        mapi::Binary id(4 + storeUid_.size() + 4, 0);
+        std::copy(storeUid_.begin(), storeUid_.end(), id.begin() + 4);
+        storeLe32(id.data() + 4 + storeUid_.size(), nid);
         return id;
     };
     PropertyContextBuilder pc;
