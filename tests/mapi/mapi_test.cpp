@@ -297,6 +297,35 @@ TEST(Guid, ParseAndOnDiskOrder) {
     EXPECT_FALSE(Guid::parse("not-a-guid"));
 }
 
+// Unix seconds and FILETIME ticks: exact both ways inside the range both hold; ticks that files
+// may hold beyond it (up to 2^64 - 1) still give their time, and seconds beyond it are clamped.
+TEST(FileTime, UnixSecondsBothWaysAndAtTheEnds) {
+    struct Case {
+        std::uint64_t ticks;
+        std::int64_t seconds;
+    };
+    const Case exact[] = {
+        {FileTime::kUnixEpochTicks, 0},
+        {FileTime::kUnixEpochTicks + 17000000000000000ULL, 1700000000},
+        {0, -11644473600LL},                           // 1601-01-01
+        {FileTime::kUnixEpochTicks - 10000000ULL, -1}, // 1969-12-31 23:59:59
+        {18446744073709551615ULL / 10000000ULL * 10000000ULL, 1833029933770LL}, // the last second
+    };
+    for (const Case& c : exact) {
+        SCOPED_TRACE(c.seconds);
+        EXPECT_EQ(FileTime{c.ticks}.toUnixSeconds(), c.seconds);
+        EXPECT_EQ(FileTime::fromUnixSeconds(c.seconds).ticks, c.ticks);
+    }
+    // Part seconds round toward the epoch, on either side of it.
+    EXPECT_EQ(FileTime{FileTime::kUnixEpochTicks + 19999999}.toUnixSeconds(), 1);
+    EXPECT_EQ(FileTime{FileTime::kUnixEpochTicks - 19999999}.toUnixSeconds(), -1);
+    EXPECT_EQ(FileTime{0x8000000000000000ULL}.toUnixSeconds(), 910692730085LL);
+    EXPECT_EQ(FileTime{~0ULL}.toUnixSeconds(), 1833029933770LL);
+    EXPECT_EQ(FileTime::fromUnixSeconds(-20000000000LL).ticks, 0u);
+    EXPECT_EQ(FileTime::fromUnixSeconds(INT64_MAX).ticks, ~0ULL);
+    EXPECT_EQ(FileTime::fromUnixSeconds(INT64_MIN).ticks, 0u);
+}
+
 TEST(PropertyBag, KeysAreIdsWhateverTheType) {
     PropertyBag bag;
     bag.set(makeTag(0x0037, PropType::String8), PropValue::string8("old"));

@@ -77,13 +77,25 @@ constexpr bool isNamedId(std::uint16_t id) {
 struct FileTime {
     std::uint64_t ticks = 0;
     static constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ULL;
+    static constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
+    // Times before 1601 are 1601; times beyond what the ticks hold are the last tick.
     static FileTime fromUnixSeconds(std::int64_t seconds) {
-        return {static_cast<std::uint64_t>(seconds * 10000000LL + kUnixEpochTicks)};
+        constexpr std::int64_t kFirst =
+            -static_cast<std::int64_t>(kUnixEpochTicks / kTicksPerSecond);
+        constexpr std::int64_t kLast =
+            static_cast<std::int64_t>((~0ULL - kUnixEpochTicks) / kTicksPerSecond);
+        if (seconds <= kFirst)
+            return {0};
+        if (seconds > kLast)
+            return {~0ULL};
+        return {static_cast<std::uint64_t>(seconds - kFirst) * kTicksPerSecond};
     }
     static FileTime now();
+    // Whole seconds, rounded toward the epoch; every tick count has one (files may hold any).
     std::int64_t toUnixSeconds() const {
-        return (static_cast<std::int64_t>(ticks) - static_cast<std::int64_t>(kUnixEpochTicks)) /
-               10000000LL;
+        if (ticks >= kUnixEpochTicks)
+            return static_cast<std::int64_t>((ticks - kUnixEpochTicks) / kTicksPerSecond);
+        return -static_cast<std::int64_t>((kUnixEpochTicks - ticks) / kTicksPerSecond);
     }
     friend auto operator<=>(const FileTime&, const FileTime&) = default;
 };
