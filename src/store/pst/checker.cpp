@@ -334,7 +334,6 @@ private:
     }
 
     void checkNodes() {
-        std::optional<std::uint32_t> previous;
         for (const NbtEntry& node : nodes_) {
             ++report_.nodes;
             const std::string where = "node " + hexId(node.nid);
