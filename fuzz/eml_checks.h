@@ -1,0 +1,149 @@
+#pragma once
+// What every Internet message the writers make must hold, whatever went into it, for the fuzz
+// targets: lines end in CRLF and stay within 998 octets, the header is 7-bit with continuation
+// lines that start with white space, and the subject decodes (see checkEml).
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace parvelle::fuzz {
+
+// Reports the broken promise with the text concerned, bytes outside printable ASCII in hex.
+[[noreturn]] inline void fail(const char* what, std::string_view detail = {}) {
+    std::fprintf(stderr, "%s: ", what);
+    for (unsigned char c : detail)
+        std::fprintf(stderr, c >= 0x20 && c < 0x7F ? "%c" : "\\x%02X", c);
+    std::fprintf(stderr, "\n");
+    std::abort();
+}
+
+inline int base64Value(char c) {
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return -1;
+}
+
+inline std::string base64Decode(std::string_view text) {
+    std::string out;
+    unsigned bits = 0;
+    int count = 0;
+    for (char c : text) {
+        const int v = base64Value(c);
+        if (v < 0)
+            continue;
+        bits = (bits << 6) | static_cast<unsigned>(v);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out.push_back(static_cast<char>((bits >> count) & 0xFF));
+        }
+    }
+    return out;
+}
+
+// An unstructured header value as a reader shows it: unfolded, encoded words decoded, and the
+// white space between two encoded words dropped (RFC 2047 section 6.2).
+inline std::string decodeUnstructured(std::string_view folded) {
+    std::string unfolded;
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        if (folded[i] == '\r' && i + 1 < folded.size() && folded[i + 1] == '\n') {
+            ++i;
+            continue;
+        }
+        unfolded.push_back(folded[i]);
+    }
+    std::string out;
+    std::string pendingSpace;
+    bool afterWord = false;
+    std::size_t i = 0;
+    while (i < unfolded.size()) {
+        if (unfolded.compare(i, 10, "=?UTF-8?B?") == 0) {
+            const std::size_t end = unfolded.find("?=", i + 10);
+            if (end == std::string::npos)
+                fail("unterminated encoded word", unfolded);
+            if (!afterWord)
+                out += pendingSpace;
+            pendingSpace.clear();
+            out += base64Decode(std::string_view(unfolded).substr(i + 10, end - i - 10));
+            afterWord = true;
+            i = end + 2;
+            continue;
+        }
+        if (unfolded[i] == ' ' || unfolded[i] == '\t') {
+            pendingSpace.push_back(unfolded[i++]);
+            continue;
+        }
+        out += pendingSpace;
+        pendingSpace.clear();
+        afterWord = false;
+        out.push_back(unfolded[i++]);
+    }
+    return out + pendingSpace;
+}
+
+// Checks the message's form and returns its subject as a reader shows it (empty without one).
+inline std::string checkEml(const std::string& eml) {
+    // Lines: CRLF only, at most 998 octets before it.
+    std::size_t lineStart = 0;
+    for (std::size_t i = 0; i < eml.size(); ++i) {
+        if (eml[i] == '\n' && (i == 0 || eml[i - 1] != '\r'))
+            fail("bare LF", eml.substr(lineStart, i - lineStart));
+        if (eml[i] == '\r' && (i + 1 >= eml.size() || eml[i + 1] != '\n'))
+            fail("bare CR", eml.substr(lineStart, i - lineStart));
+        if (eml[i] == '\n') {
+            if (i - 1 - lineStart > 998)
+                fail("line longer than 998 octets", eml.substr(lineStart, 80));
+            lineStart = i + 1;
+        }
+    }
+    if (eml.size() - lineStart > 998)
+        fail("last line longer than 998 octets");
+
+    // The header: 7-bit fields, continuation lines that start with white space.
+    const std::size_t headerEnd = eml.find("\r\n\r\n");
+    if (headerEnd == std::string::npos)
+        fail("no end of header");
+    const std::string_view header = std::string_view(eml).substr(0, headerEnd + 2);
+    for (char c : header)
+        if (static_cast<unsigned char>(c) >= 0x80 ||
+            (c < 0x20 && c != '\r' && c != '\n' && c != '\t'))
+            fail("header byte outside printable ASCII", header);
+    std::string subjectField;
+    bool inSubject = false;
+    for (std::size_t at = 0; at < header.size();) {
+        const std::size_t end = header.find("\r\n", at);
+        const std::string_view line = header.substr(at, end - at);
+        if (line.empty())
+            fail("empty header line");
+        if (line[0] == ' ' || line[0] == '\t') {
+            if (at == 0)
+                fail("header starts with a continuation line");
+            if (inSubject)
+                subjectField += "\r\n" + std::string(line);
+        } else {
+            const std::size_t colon = line.find(':');
+            if (colon == std::string_view::npos || colon == 0)
+                fail("header line without a field name", line);
+            inSubject = line.substr(0, colon) == "Subject";
+            if (inSubject)
+                subjectField = std::string(line.substr(colon + 1));
+        }
+        at = end + 2;
+    }
+    // The value after the colon's one space.
+    if (!subjectField.empty() && subjectField[0] == ' ')
+        subjectField.erase(0, 1);
+    return decodeUnstructured(subjectField);
+}
+
+} // namespace parvelle::fuzz
