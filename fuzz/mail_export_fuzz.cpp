@@ -4,8 +4,8 @@
 //
 // Whatever the values, the export leaves one file of the chosen format (or a failure in the log
 // and no file), named within the file system's limit, inside the export folder, and no extracted
-// attachment behind. An Internet message must be well formed (see eml_checks.h).
-#include "eml_checks.h"
+// attachment behind. An Internet message must be well formed (see fuzz_checks.h).
+#include "fuzz_checks.h"
 #include "items/file_export.h"
 #include "items/item_conversion.h"
 #include "items/item_readers.h"

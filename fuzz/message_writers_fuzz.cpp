@@ -6,7 +6,7 @@
 // within 998 octets, the header is 7-bit with continuation lines that start with white space,
 // and the subject decodes back to the text it was given. The MSG file must read back with the
 // same subject, recipients and attachment bytes.
-#include "eml_checks.h"
+#include "fuzz_checks.h"
 #include "platform/text.h"
 #include "store/mapi/derived_properties.h"
 #include "store/mapi/message.h"
@@ -39,16 +39,6 @@ std::string attachmentBytes(const mapi::Attachment& a) {
     return bytes;
 }
 
-// A string property as it reads back from an MSG file: valid UTF-8 without the NULs that end it
-// (a string stream holds its text with a terminating NUL, which the reader drops with any before
-// it).
-std::string msgText(const std::string& utf8) {
-    std::string text = text::sanitizeUtf8(utf8);
-    while (!text.empty() && text.back() == '\0')
-        text.pop_back();
-    return text;
-}
-
 void checkMsg(const mapi::Message& written) {
     char path[] = "/tmp/message_writers_fuzz.XXXXXX";
     const int fd = ::mkstemp(path);
@@ -70,7 +60,7 @@ void checkMsg(const mapi::Message& written) {
         fail("MSG file unreadable", read.error());
     const mapi::Message& back = *read;
     if (back.props.string(mapi::tags::kSubject) !=
-        msgText(written.props.string(mapi::tags::kSubject)))
+        fuzz::storedText(written.props.string(mapi::tags::kSubject)))
         fail("MSG subject changed", back.props.string(mapi::tags::kSubject) + " <- " +
                                         written.props.string(mapi::tags::kSubject));
     if (back.recipients.size() != written.recipients.size())
@@ -81,7 +71,7 @@ void checkMsg(const mapi::Message& written) {
         if (back.recipients[i].kind() != written.recipients[i].kind())
             fail("MSG recipient kind changed");
         for (const mapi::PropTag tag : {mapi::tags::kDisplayName, mapi::tags::kEmailAddress})
-            if (is.string(tag) != msgText(was.string(tag)))
+            if (is.string(tag) != fuzz::storedText(was.string(tag)))
                 fail("MSG recipient changed", is.string(tag) + " <- " + was.string(tag));
     }
     if (back.attachments.size() != written.attachments.size())

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         memberEntryKind(m.name);
         attachmentMemberKey(m.name);
         if (m.dataOffset < 0 || m.packedSize < 0 ||
-            static_cast<std::uint64_t>(m.dataOffset) + static_cast<std::uint64_t>(m.packedSize) > size)
+            static_cast<std::uint64_t>(m.dataOffset) + static_cast<std::uint64_t>(m.packedSize) >
+                size)
             __builtin_trap(); // the walk promised bounds-checked members
         if (m.method == 8 && m.size <= (1 << 20)) {
             std::string out;

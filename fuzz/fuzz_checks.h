@@ -1,12 +1,15 @@
 #pragma once
-// What every Internet message the writers make must hold, whatever went into it, for the fuzz
-// targets: lines end in CRLF and stay within 998 octets, the header is 7-bit with continuation
-// lines that start with white space, and the subject decodes (see checkEml).
+// Checks the fuzz targets share: what every Internet message the writers make must hold whatever
+// went into it (lines end in CRLF and stay within 998 octets, the header is 7-bit with
+// continuation lines that start with white space, the subject decodes: see checkEml), and the
+// text a string property reads back as.
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+
+#include "platform/text.h"
 
 namespace parvelle::fuzz {
 
@@ -17,6 +20,15 @@ namespace parvelle::fuzz {
         std::fprintf(stderr, c >= 0x20 && c < 0x7F ? "%c" : "\\x%02X", c);
     std::fprintf(stderr, "\n");
     std::abort();
+}
+
+// A string property as it reads back from an MSG or PST file: valid UTF-8 (what is not becomes
+// U+FFFD) without the NULs that end it (readers drop a terminating NUL with any before it).
+inline std::string storedText(std::string_view utf8) {
+    std::string shown = text::sanitizeUtf8(utf8);
+    while (!shown.empty() && shown.back() == '\0')
+        shown.pop_back();
+    return shown;
 }
 
 inline int base64Value(char c) {
