@@ -36,7 +36,13 @@ std::string SanitizeFileName(std::string_view text, bool alsoDots) {
 }
 
 std::string UniqueAttachmentFileName(const std::string& displayName, std::set<std::string>& taken) {
-    std::string name = displayName;
+    // The extension added to the display name was not made safe with it, and control characters
+    // would cut the name short in every system call (two names that differ after a NUL would
+    // share one file): neither reaches the file system.
+    std::string name = SanitizeFileName(displayName);
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '_';
     if (name.empty() || name == "." || name == "..")
         name = "attachment";
     const std::filesystem::path base(name);

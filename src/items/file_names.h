@@ -11,8 +11,9 @@ namespace parvelle::items {
 std::string SanitizeFileName(std::string_view text, bool alsoDots = false);
 
 // A file name for displayName that no earlier call with the same `taken` set returned (letter
-// case ignored): "a.txt", then "a (2).txt", "a (3).txt", ... Empty, "." and ".." become
-// "attachment". Attachments of one mail may share a display name; each gets its own file.
+// case ignored): "a.txt", then "a (2).txt", "a (3).txt", ... The characters SanitizeFileName
+// replaces and control characters become '_'; empty, "." and ".." become "attachment".
+// Attachments of one mail may share a display name; each gets its own file.
 std::string UniqueAttachmentFileName(const std::string& displayName, std::set<std::string>& taken);
 
 } // namespace parvelle::items

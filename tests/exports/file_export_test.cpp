@@ -504,6 +504,49 @@ TEST_F(FileExportTest, MailReadFromItsDocumentIsExportedWithItsAttachments) {
     EXPECT_EQ((*json)["attachments"][1]["sha256"].str(), sha256(std::string("\x89PNG\0\1", 7)));
 }
 
+// Attachment names from a damaged document: two that differ only after a NUL, and an extension
+// holding a path. Each attachment is copied out to a file of its own inside the temporary folder
+// and arrives with its own bytes.
+TEST_F(FileExportTest, AttachmentNamesWithControlCharactersOrPathsKeepTheirOwnFiles) {
+    olmgen::Mail mail;
+    mail.subject = "Damaged names";
+    mail.from = {"Ann Example", "ann@example.com"};
+    mail.to = {{"Bob", "bob@example.com"}};
+    mail.sentTime = "2026-01-06T10:00:00";
+    mail.attachments = {{std::string("a\0x", 3), "", "text/plain", "", "first\n", ""},
+                        {std::string("a\0y", 3), "", "text/plain", "", "second\n", ""},
+                        {"", "/../../escape", "text/plain", "", "third\n", ""}};
+    std::vector<std::string> urls;
+    for (std::size_t i = 0; i < mail.attachments.size(); ++i) {
+        urls.push_back("Accounts/acct/com.microsoft.__Messages/Inbox/"
+                       "com.microsoft.__Attachments/m1_000" +
+                       std::to_string(i));
+        mailbox::AttachmentDetails member;
+        member.offset = static_cast<std::int64_t>(i);
+        state_.memberPaths[urls.back()] = member;
+        archive_[member.offset] = mail.attachments[i].content.bytes();
+    }
+    MarkupDocument doc;
+    ASSERT_TRUE(doc.SetText(olmgen::mailDocument(mail, "m1", urls)));
+    ASSERT_TRUE(doc.FindSibling("emails"));
+    state_.saveFormat = SaveFormat::Eml;
+    ItemHolder holder;
+    ReadEmails(doc, nullptr, holder, conv_);
+
+    EXPECT_EQ(filesBelow(out_), (std::set<std::string>{"Damaged names.eml"}));
+    EXPECT_TRUE(filesBelow(dir_ / "tmp").empty());
+    EXPECT_FALSE(fs::exists(dir_ / "escape"));
+    const auto r =
+        runCommand("python3 " + shellQuote(PARVELLE_SOURCE_DIR "/tests/exports/read_export.py") +
+                   " eml " + shellQuote((out_ / "Damaged names.eml").string()));
+    const auto json = parvelle::testing::parseJson(r.out);
+    ASSERT_TRUE(json) << r.out;
+    ASSERT_EQ((*json)["attachments"].size(), 3u);
+    EXPECT_EQ((*json)["attachments"][0]["sha256"].str(), sha256("first\n"));
+    EXPECT_EQ((*json)["attachments"][1]["sha256"].str(), sha256("second\n"));
+    EXPECT_EQ((*json)["attachments"][2]["sha256"].str(), sha256("third\n"));
+}
+
 // ------------------------------------------------------------------------------------------
 // Content, read back by other readers
 
