@@ -108,16 +108,6 @@ bool isContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
-// At most `maxBytes` of UTF-8 text, cut before a character, never inside one.
-std::string firstBytes(const std::string& text, std::size_t maxBytes) {
-    if (text.size() <= maxBytes)
-        return text;
-    std::size_t end = maxBytes;
-    while (end > 0 && isContinuationByte(text[end]))
-        --end;
-    return text.substr(0, end);
-}
-
 std::size_t characterCount(std::string_view text) {
     std::size_t n = 0;
     for (char c : text)
@@ -334,7 +324,7 @@ std::string MakeMessageFilePath(const mailbox::JobState& state) {
     for (char& c : name)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             c = '_';
-    name = firstBytes(name, ExportNameLimit(folder));
+    name = FirstBytes(name, ExportNameLimit(folder));
     const auto pathLimit = static_cast<std::size_t>(systemLimit(folder, _PC_PATH_MAX, PATH_MAX));
 
     std::string path = joinPath(folder, shortenForPath(folder, name, ".msg", pathLimit) + ".msg");

@@ -35,6 +35,15 @@ std::string SanitizeFileName(std::string_view text, bool alsoDots) {
     return out;
 }
 
+std::string FirstBytes(const std::string& text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes)
+        return text;
+    std::size_t end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return text.substr(0, end);
+}
+
 std::string UniqueAttachmentFileName(const std::string& displayName, std::set<std::string>& taken) {
     // The extension added to the display name was not made safe with it, and control characters
     // would cut the name short in every system call (two names that differ after a NUL would
@@ -46,8 +55,15 @@ std::string UniqueAttachmentFileName(const std::string& displayName, std::set<st
     if (name.empty() || name == "." || name == "..")
         name = "attachment";
     const std::filesystem::path base(name);
-    const std::string stem = base.stem().string();
-    const std::string extension = base.extension().string();
+    std::string stem = base.stem().string();
+    std::string extension = base.extension().string();
+    if (name.size() > kMaxAttachmentFileNameBytes) {
+        // A name the file system would refuse would lose the attachment.
+        if (extension.size() > kMaxAttachmentFileNameBytes / 4)
+            extension.clear();
+        stem = FirstBytes(stem, kMaxAttachmentFileNameBytes - extension.size());
+        name = stem + extension;
+    }
     for (int n = 2; !taken.insert(text::asciiLower(name)).second; ++n)
         name = stem + " (" + std::to_string(n) + ")" + extension;
     return name;

@@ -10,10 +10,15 @@ namespace parvelle::items {
 // alsoDots is set) by '_'.
 std::string SanitizeFileName(std::string_view text, bool alsoDots = false);
 
+// At most `maxBytes` of UTF-8 text, cut before a character, never inside one.
+std::string FirstBytes(const std::string& text, std::size_t maxBytes);
+
 // A file name for displayName that no earlier call with the same `taken` set returned (letter
 // case ignored): "a.txt", then "a (2).txt", "a (3).txt", ... The characters SanitizeFileName
-// replaces and control characters become '_'; empty, "." and ".." become "attachment".
-// Attachments of one mail may share a display name; each gets its own file.
+// replaces and control characters become '_'; empty, "." and ".." become "attachment"; a name
+// longer than kMaxAttachmentFileNameBytes keeps its end (the extension) and as much of its
+// start as fits. Attachments of one mail may share a display name; each gets its own file.
+inline constexpr std::size_t kMaxAttachmentFileNameBytes = 200; // room for " (n)" within 255
 std::string UniqueAttachmentFileName(const std::string& displayName, std::set<std::string>& taken);
 
 } // namespace parvelle::items

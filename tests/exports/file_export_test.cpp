@@ -504,18 +504,21 @@ TEST_F(FileExportTest, MailReadFromItsDocumentIsExportedWithItsAttachments) {
     EXPECT_EQ((*json)["attachments"][1]["sha256"].str(), sha256(std::string("\x89PNG\0\1", 7)));
 }
 
-// Attachment names from a damaged document: two that differ only after a NUL, and an extension
-// holding a path. Each attachment is copied out to a file of its own inside the temporary folder
-// and arrives with its own bytes.
-TEST_F(FileExportTest, AttachmentNamesWithControlCharactersOrPathsKeepTheirOwnFiles) {
+// Attachment names from a damaged document: two that differ only after a NUL, an extension
+// holding a path, and a name longer than a file name may be. Each attachment is copied out to a
+// file of its own inside the temporary folder and arrives with its own bytes.
+TEST_F(FileExportTest, AttachmentNamesOfAnyFormKeepTheirOwnFiles) {
     olmgen::Mail mail;
     mail.subject = "Damaged names";
     mail.from = {"Ann Example", "ann@example.com"};
     mail.to = {{"Bob", "bob@example.com"}};
     mail.sentTime = "2026-01-06T10:00:00";
-    mail.attachments = {{std::string("a\0x", 3), "", "text/plain", "", "first\n", ""},
-                        {std::string("a\0y", 3), "", "text/plain", "", "second\n", ""},
-                        {"", "/../../escape", "text/plain", "", "third\n", ""}};
+    mail.attachments = {
+        {std::string("a\0x", 3), "", "text/plain", "", "first\n", ""},
+        {std::string("a\0y", 3), "", "text/plain", "", "second\n", ""},
+        {"", "/../../escape", "text/plain", "", "third\n", ""},
+        {std::string(150, 'x') + "\u00e9\u00e9\u00e9" + std::string(150, 'y') + ".txt", "",
+         "text/plain", "", "fourth\n", ""}};
     std::vector<std::string> urls;
     for (std::size_t i = 0; i < mail.attachments.size(); ++i) {
         urls.push_back("Accounts/acct/com.microsoft.__Messages/Inbox/"
@@ -541,10 +544,11 @@ TEST_F(FileExportTest, AttachmentNamesWithControlCharactersOrPathsKeepTheirOwnFi
                    " eml " + shellQuote((out_ / "Damaged names.eml").string()));
     const auto json = parvelle::testing::parseJson(r.out);
     ASSERT_TRUE(json) << r.out;
-    ASSERT_EQ((*json)["attachments"].size(), 3u);
+    ASSERT_EQ((*json)["attachments"].size(), 4u);
     EXPECT_EQ((*json)["attachments"][0]["sha256"].str(), sha256("first\n"));
     EXPECT_EQ((*json)["attachments"][1]["sha256"].str(), sha256("second\n"));
     EXPECT_EQ((*json)["attachments"][2]["sha256"].str(), sha256("third\n"));
+    EXPECT_EQ((*json)["attachments"][3]["sha256"].str(), sha256("fourth\n"));
 }
 
 // ------------------------------------------------------------------------------------------

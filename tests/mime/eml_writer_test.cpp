@@ -558,8 +558,9 @@ TEST(TransferEncoding, Base64LinesJoinToTheOneLineForm) {
             const std::size_t end = lines.find("\r\n", at);
             ASSERT_NE(end, std::string::npos);
             EXPECT_LE(end - at, 76u);
-            if (end + 2 < lines.size())
+            if (end + 2 < lines.size()) {
                 EXPECT_EQ(end - at, 76u);
+            }
             joined += lines.substr(at, end - at);
             at = end + 2;
         }
