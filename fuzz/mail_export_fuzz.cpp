@@ -4,7 +4,8 @@
 //
 // Whatever the values, the export leaves one file of the chosen format (or a failure in the log
 // and no file), named within the file system's limit, inside the export folder, and no extracted
-// attachment behind. An Internet message must be well formed (see fuzz_checks.h).
+// attachment behind. An Internet message must be well formed (see fuzz_checks.h); an MSG file
+// must hold every attachment with its own bytes.
 #include "fuzz_checks.h"
 #include "items/file_export.h"
 #include "items/item_conversion.h"
@@ -12,6 +13,8 @@
 #include "markup/markup_document.h"
 #include "olmgen/documents.h"
 #include "store/component/session.h"
+#include "store/mapi/tags.h"
+#include "store/msg/msg_reader.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -124,6 +127,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!doc.SetText(olmgen::mailDocument(mail, "m1", urls)) || !doc.FindSibling("emails"))
         return 0; // a document the reader never gets
     x.state.saveFormat = format;
+    // The save job hands the writers the archive's members (as here, every other time); without
+    // that the attachments are copied out to files first.
+    if (in.ConsumeBool())
+        x.conv->openArchiveMember =
+            [](const mailbox::ItemSource& source) -> std::optional<mapi::AttachmentContent> {
+            const auto it = x.archive.find(source.offset);
+            if (it == x.archive.end())
+                return std::nullopt;
+            return mapi::AttachmentContent::fromBytes(
+                mapi::Binary(it->second.begin(), it->second.end()));
+        };
+    else
+        x.conv->openArchiveMember = nullptr;
     x.state.itemsFailed = 0;
     const std::size_t logRows = x.state.log.size();
     items::ItemHolder holder;
@@ -151,6 +167,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("wrong extension", file.string());
     if (format == SaveFormat::Eml)
         (void)fuzz::checkEml(readAll(file));
+    if (format == SaveFormat::Msg) {
+        // Every attachment arrives with its own bytes, in order.
+        auto read = msg::readMsgFile(file.string());
+        if (!read)
+            fail("MSG file unreadable", read.error());
+        if (read->attachments.size() != mail.attachments.size())
+            fail("attachments lost");
+        for (std::size_t i = 0; i < mail.attachments.size(); ++i) {
+            const mapi::AttachmentContent& c = read->attachments[i].content;
+            std::string bytes(static_cast<std::size_t>(c.size), '\0');
+            if (!bytes.empty() &&
+                !c.read(0, {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()}))
+                fail("attachment unreadable");
+            if (bytes != mail.attachments[i].content.bytes())
+                fail("attachment bytes changed",
+                     read->attachments[i].props.string(mapi::tags::kAttachLongFilename));
+        }
+    }
     fs::remove(file);
     return 0;
 }
