@@ -319,11 +319,7 @@ std::string MakeMessageFilePath(const mailbox::JobState& state) {
     std::string name = text::sanitizeUtf8(state.currentSubject);
     if (name.empty())
         name = "unknown";
-    name = SanitizeFileName(name);
-    // Control characters, NUL above all, would cut or garble the name in every system call.
-    for (char& c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '_';
+    name = SystemFileName(name);
     name = FirstBytes(name, ExportNameLimit(folder));
     const auto pathLimit = static_cast<std::size_t>(systemLimit(folder, _PC_PATH_MAX, PATH_MAX));
 

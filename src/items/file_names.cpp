@@ -35,6 +35,14 @@ std::string SanitizeFileName(std::string_view text, bool alsoDots) {
     return out;
 }
 
+std::string SystemFileName(std::string_view text) {
+    std::string name = SanitizeFileName(text);
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '_';
+    return name;
+}
+
 std::string FirstBytes(const std::string& text, std::size_t maxBytes) {
     if (text.size() <= maxBytes)
         return text;
@@ -45,13 +53,9 @@ std::string FirstBytes(const std::string& text, std::size_t maxBytes) {
 }
 
 std::string UniqueAttachmentFileName(const std::string& displayName, std::set<std::string>& taken) {
-    // The extension added to the display name was not made safe with it, and control characters
-    // would cut the name short in every system call (two names that differ after a NUL would
-    // share one file): neither reaches the file system.
-    std::string name = SanitizeFileName(displayName);
-    for (char& c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '_';
+    // The extension added to the display name was not made safe with it, and two names that
+    // differ after a NUL would share one file.
+    std::string name = SystemFileName(displayName);
     if (name.empty() || name == "." || name == "..")
         name = "attachment";
     const std::filesystem::path base(name);

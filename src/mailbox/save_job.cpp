@@ -52,7 +52,9 @@ std::string makePrivateTempFolder() {
 
 std::string NewPstPath(const std::string& directory, const std::string& accountName,
                        bool perMailbox) {
-    std::string name = perMailbox ? items::SanitizeFileName(accountName) : "Outlook";
+    // A damaged archive's account name may hold control characters, NUL above all: the file
+    // would then be created under another name, or not at all, and the whole save stop.
+    std::string name = perMailbox ? items::SystemFileName(accountName) : "Outlook";
     if (name.empty() || name == "." || name == "..")
         name = "Account";
     return (fs::path(directory) / (name + ".pst")).string();

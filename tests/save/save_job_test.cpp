@@ -320,6 +320,38 @@ TEST_F(SaveJobTest, ThirdPartyReadersSeeEveryMailAndAttachment) {
     }
 }
 
+// Account names from a damaged archive: control characters, a NUL above all, must neither cut
+// a PST file's name short (two accounts in one file, or none created and the save stopped) nor
+// reach the file system.
+TEST_F(SaveJobTest, AccountNamesWithControlCharactersGetFilesOfTheirOwn) {
+    olmgen::ArchiveDescription description;
+    for (const std::string name :
+         {std::string("a\0x", 3), std::string("a\ty\x01", 4), std::string("\0z", 2)}) {
+        olmgen::Account account;
+        account.name = name;
+        olmgen::Mail mail;
+        mail.subject = "Hello " + std::to_string(description.accounts.size());
+        mail.from = {"Ann", "ann@example.com"};
+        mail.sentTime = "2026-01-06T10:00:00";
+        account.mailFolders.push_back({"Inbox", {mail}, {}});
+        description.accounts.push_back(std::move(account));
+    }
+    Scanned s = scanGenerated(description, dir.path() / "names.olm");
+    const fs::path out = dir.path() / "out";
+    fs::create_directories(out);
+    const auto ui = save(*s.state, SaveFormat::Pst, out.string());
+
+    EXPECT_EQ(ui->posted(Notification::SaveDone).size(), 1u);
+    EXPECT_EQ(s.state->itemsSaved, 3);
+    for (const char* file : {"a_x.pst", "a_y_.pst", "_z.pst"}) {
+        SCOPED_TRACE(file);
+        const std::string path = (out / file).string();
+        ASSERT_TRUE(fs::exists(path));
+        EXPECT_EQ(pst::test::checkerViolations(path), "");
+        EXPECT_EQ(readStore(path).items.size(), 1u);
+    }
+}
+
 TEST_F(SaveJobTest, OnePstForAllAccountsPutsEachAccountOnTop) {
     const auto description = olmgen::sampleDescription();
     Scanned s = scanGenerated(description, dir.path() / "sample.olm");
