@@ -79,7 +79,11 @@ void MailboxConverter::makeNode(std::string path) {
         const std::string_view t = textAfter(a, "/");
         auto derive = [&](const std::string& q) {
             parentKey = std::string(textBeforeLast(q, "/"));
-            name = trimTrailing(std::string(textAfterLast(q, "/")), ' ');
+            const std::string last(textAfterLast(q, "/"));
+            name = trimTrailing(last, ' ');
+            // A name of spaces only would make no folder, and the items in it would be lost.
+            if (name.empty())
+                name = last;
             key = q;
             kind = "Folder";
         };

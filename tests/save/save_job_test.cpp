@@ -352,6 +352,29 @@ TEST_F(SaveJobTest, AccountNamesWithControlCharactersGetFilesOfTheirOwn) {
     }
 }
 
+// A mail folder whose name is nothing but spaces is a folder like any other: its mails are saved.
+TEST_F(SaveJobTest, FolderNamedOnlySpacesKeepsItsMails) {
+    olmgen::ArchiveDescription description;
+    olmgen::Account account;
+    account.name = "acct";
+    olmgen::Mail mail;
+    mail.subject = "In a blank folder";
+    mail.from = {"Ann", "ann@example.com"};
+    mail.sentTime = "2026-01-06T10:00:00";
+    account.mailFolders.push_back({"   ", {mail}, {}});
+    description.accounts.push_back(std::move(account));
+    Scanned s = scanGenerated(description, dir.path() / "blank.olm");
+    const fs::path out = dir.path() / "out";
+    fs::create_directories(out);
+    const auto ui = save(*s.state, SaveFormat::Pst, out.string());
+
+    EXPECT_EQ(ui->posted(Notification::SaveDone).size(), 1u);
+    EXPECT_EQ(s.state->itemsSaved, 1);
+    const pst::StoreSummary store = readStore((out / "acct.pst").string());
+    ASSERT_EQ(store.items.size(), 1u);
+    EXPECT_EQ(store.items[0].subject, mail.subject);
+}
+
 TEST_F(SaveJobTest, OnePstForAllAccountsPutsEachAccountOnTop) {
     const auto description = olmgen::sampleDescription();
     Scanned s = scanGenerated(description, dir.path() / "sample.olm");
