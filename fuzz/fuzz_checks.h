@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "encoded_words.h"
 #include "platform/text.h"
 
 namespace parvelle::fuzz {
@@ -29,78 +30,6 @@ inline std::string storedText(std::string_view utf8) {
     while (!shown.empty() && shown.back() == '\0')
         shown.pop_back();
     return shown;
-}
-
-inline int base64Value(char c) {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
-inline std::string base64Decode(std::string_view text) {
-    std::string out;
-    unsigned bits = 0;
-    int count = 0;
-    for (char c : text) {
-        const int v = base64Value(c);
-        if (v < 0)
-            continue;
-        bits = (bits << 6) | static_cast<unsigned>(v);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out.push_back(static_cast<char>((bits >> count) & 0xFF));
-        }
-    }
-    return out;
-}
-
-// An unstructured header value as a reader shows it: unfolded, encoded words decoded, and the
-// white space between two encoded words dropped (RFC 2047 section 6.2).
-inline std::string decodeUnstructured(std::string_view folded) {
-    std::string unfolded;
-    for (std::size_t i = 0; i < folded.size(); ++i) {
-        if (folded[i] == '\r' && i + 1 < folded.size() && folded[i + 1] == '\n') {
-            ++i;
-            continue;
-        }
-        unfolded.push_back(folded[i]);
-    }
-    std::string out;
-    std::string pendingSpace;
-    bool afterWord = false;
-    std::size_t i = 0;
-    while (i < unfolded.size()) {
-        if (unfolded.compare(i, 10, "=?UTF-8?B?") == 0) {
-            const std::size_t end = unfolded.find("?=", i + 10);
-            if (end == std::string::npos)
-                fail("unterminated encoded word", unfolded);
-            if (!afterWord)
-                out += pendingSpace;
-            pendingSpace.clear();
-            out += base64Decode(std::string_view(unfolded).substr(i + 10, end - i - 10));
-            afterWord = true;
-            i = end + 2;
-            continue;
-        }
-        if (unfolded[i] == ' ' || unfolded[i] == '\t') {
-            pendingSpace.push_back(unfolded[i++]);
-            continue;
-        }
-        out += pendingSpace;
-        pendingSpace.clear();
-        afterWord = false;
-        out.push_back(unfolded[i++]);
-    }
-    return out + pendingSpace;
 }
 
 // Checks the message's form and returns its subject as a reader shows it (empty without one).
@@ -155,7 +84,14 @@ inline std::string checkEml(const std::string& eml) {
     // The value after the colon's one space.
     if (!subjectField.empty() && subjectField[0] == ' ')
         subjectField.erase(0, 1);
-    return decodeUnstructured(subjectField);
+    // Unfolded, encoded words decoded.
+    std::string unfolded;
+    for (std::size_t at = 0; at < subjectField.size(); ++at)
+        if (subjectField.compare(at, 2, "\r\n") == 0)
+            ++at;
+        else
+            unfolded.push_back(subjectField[at]);
+    return testing::decodeHeader(unfolded);
 }
 
 } // namespace parvelle::fuzz

@@ -19,9 +19,9 @@ std::string FirstBytes(const std::string& text, std::size_t maxBytes);
 
 // A file name for displayName that no earlier call with the same `taken` set returned (letter
 // case ignored): "a.txt", then "a (2).txt", "a (3).txt", ... The name is made a SystemFileName;
-// empty, "." and ".." become "attachment"; a name
-// longer than kMaxAttachmentFileNameBytes keeps its end (the extension) and as much of its
-// start as fits. Attachments of one mail may share a display name; each gets its own file.
+// empty, "." and ".." become "attachment"; a name longer than kMaxAttachmentFileNameBytes keeps
+// its extension and as much of its start as fits. Attachments of one mail may share a display
+// name; each gets its own file.
 inline constexpr std::size_t kMaxAttachmentFileNameBytes = 200; // room for " (n)" within 255
 std::string UniqueAttachmentFileName(const std::string& displayName, std::set<std::string>& taken);
 

@@ -139,6 +139,27 @@ protected:
         WriteMailToFile(nullptr, holder, conv_);
     }
 
+    // Runs the mail reader on the mail's document as the save job hands it over, its attachments
+    // in the archive, and exports it as EML.
+    void exportMailDocument(const olmgen::Mail& mail) {
+        std::vector<std::string> urls;
+        for (std::size_t i = 0; i < mail.attachments.size(); ++i) {
+            urls.push_back("Accounts/acct/com.microsoft.__Messages/Inbox/"
+                           "com.microsoft.__Attachments/m1_000" +
+                           std::to_string(i));
+            mailbox::AttachmentDetails member;
+            member.offset = static_cast<std::int64_t>(i);
+            state_.memberPaths[urls.back()] = member;
+            archive_[member.offset] = mail.attachments[i].content.bytes();
+        }
+        MarkupDocument doc;
+        ASSERT_TRUE(doc.SetText(olmgen::mailDocument(mail, "m1", urls)));
+        ASSERT_TRUE(doc.FindSibling("emails"));
+        state_.saveFormat = SaveFormat::Eml;
+        ItemHolder holder;
+        ReadEmails(doc, nullptr, holder, conv_);
+    }
+
     TempDir dir_;
     fs::path out_;
     // Archive members the attachments are read from, by their offset.
@@ -469,22 +490,7 @@ TEST_F(FileExportTest, MailReadFromItsDocumentIsExportedWithItsAttachments) {
     mail.body = "See the minutes attached.";
     mail.attachments = {{"minutes", "txt", "text/plain", "", "minutes text\n", ""},
                         {"chart.png", "png", "image/png", "", std::string("\x89PNG\0\1", 7), ""}};
-    std::vector<std::string> urls;
-    for (std::size_t i = 0; i < mail.attachments.size(); ++i) {
-        urls.push_back("Accounts/acct/com.microsoft.__Messages/Inbox/"
-                       "com.microsoft.__Attachments/m1_000" +
-                       std::to_string(i));
-        mailbox::AttachmentDetails member;
-        member.offset = static_cast<std::int64_t>(i);
-        state_.memberPaths[urls.back()] = member;
-        archive_[member.offset] = mail.attachments[i].content.bytes();
-    }
-    MarkupDocument doc;
-    ASSERT_TRUE(doc.SetText(olmgen::mailDocument(mail, "m1", urls)));
-    ASSERT_TRUE(doc.FindSibling("emails"));
-    state_.saveFormat = SaveFormat::Eml;
-    ItemHolder holder;
-    ReadEmails(doc, nullptr, holder, conv_);
+    ASSERT_NO_FATAL_FAILURE(exportMailDocument(mail));
 
     EXPECT_EQ(filesBelow(out_), (std::set<std::string>{"Minutes_ 2026_01.eml"}));
     EXPECT_TRUE(filesBelow(dir_ / "tmp").empty());
@@ -519,22 +525,7 @@ TEST_F(FileExportTest, AttachmentNamesOfAnyFormKeepTheirOwnFiles) {
         {"", "/../../escape", "text/plain", "", "third\n", ""},
         {std::string(150, 'x') + "\u00e9\u00e9\u00e9" + std::string(150, 'y') + ".txt", "",
          "text/plain", "", "fourth\n", ""}};
-    std::vector<std::string> urls;
-    for (std::size_t i = 0; i < mail.attachments.size(); ++i) {
-        urls.push_back("Accounts/acct/com.microsoft.__Messages/Inbox/"
-                       "com.microsoft.__Attachments/m1_000" +
-                       std::to_string(i));
-        mailbox::AttachmentDetails member;
-        member.offset = static_cast<std::int64_t>(i);
-        state_.memberPaths[urls.back()] = member;
-        archive_[member.offset] = mail.attachments[i].content.bytes();
-    }
-    MarkupDocument doc;
-    ASSERT_TRUE(doc.SetText(olmgen::mailDocument(mail, "m1", urls)));
-    ASSERT_TRUE(doc.FindSibling("emails"));
-    state_.saveFormat = SaveFormat::Eml;
-    ItemHolder holder;
-    ReadEmails(doc, nullptr, holder, conv_);
+    ASSERT_NO_FATAL_FAILURE(exportMailDocument(mail));
 
     EXPECT_EQ(filesBelow(out_), (std::set<std::string>{"Damaged names.eml"}));
     EXPECT_TRUE(filesBelow(dir_ / "tmp").empty());

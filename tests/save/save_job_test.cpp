@@ -42,6 +42,18 @@ Scanned scanGenerated(const olmgen::ArchiveDescription& description, const fs::p
     return s;
 }
 
+// An account with one mail folder holding one mail.
+olmgen::Account accountWithOneMail(std::string name, std::string folder, std::string subject) {
+    olmgen::Mail mail;
+    mail.subject = std::move(subject);
+    mail.from = {"Ann", "ann@example.com"};
+    mail.sentTime = "2026-01-06T10:00:00";
+    olmgen::Account account;
+    account.name = std::move(name);
+    account.mailFolders.push_back({std::move(folder), {mail}, {}});
+    return account;
+}
+
 // Runs the save job with the given settings; returns what the front end saw.
 std::unique_ptr<RecordingFrontEnd> save(JobState& state, SaveFormat format,
                                         const std::string& destination, int newPst = 1,
@@ -327,14 +339,8 @@ TEST_F(SaveJobTest, AccountNamesWithControlCharactersGetFilesOfTheirOwn) {
     olmgen::ArchiveDescription description;
     for (const std::string name :
          {std::string("a\0x", 3), std::string("a\ty\x01", 4), std::string("\0z", 2)}) {
-        olmgen::Account account;
-        account.name = name;
-        olmgen::Mail mail;
-        mail.subject = "Hello " + std::to_string(description.accounts.size());
-        mail.from = {"Ann", "ann@example.com"};
-        mail.sentTime = "2026-01-06T10:00:00";
-        account.mailFolders.push_back({"Inbox", {mail}, {}});
-        description.accounts.push_back(std::move(account));
+        description.accounts.push_back(accountWithOneMail(
+            name, "Inbox", "Hello " + std::to_string(description.accounts.size())));
     }
     Scanned s = scanGenerated(description, dir.path() / "names.olm");
     const fs::path out = dir.path() / "out";
@@ -355,14 +361,7 @@ TEST_F(SaveJobTest, AccountNamesWithControlCharactersGetFilesOfTheirOwn) {
 // A mail folder whose name is nothing but spaces is a folder like any other: its mails are saved.
 TEST_F(SaveJobTest, FolderNamedOnlySpacesKeepsItsMails) {
     olmgen::ArchiveDescription description;
-    olmgen::Account account;
-    account.name = "acct";
-    olmgen::Mail mail;
-    mail.subject = "In a blank folder";
-    mail.from = {"Ann", "ann@example.com"};
-    mail.sentTime = "2026-01-06T10:00:00";
-    account.mailFolders.push_back({"   ", {mail}, {}});
-    description.accounts.push_back(std::move(account));
+    description.accounts.push_back(accountWithOneMail("acct", "   ", "In a blank folder"));
     Scanned s = scanGenerated(description, dir.path() / "blank.olm");
     const fs::path out = dir.path() / "out";
     fs::create_directories(out);
@@ -372,7 +371,7 @@ TEST_F(SaveJobTest, FolderNamedOnlySpacesKeepsItsMails) {
     EXPECT_EQ(s.state->itemsSaved, 1);
     const pst::StoreSummary store = readStore((out / "acct.pst").string());
     ASSERT_EQ(store.items.size(), 1u);
-    EXPECT_EQ(store.items[0].subject, mail.subject);
+    EXPECT_EQ(store.items[0].subject, "In a blank folder");
 }
 
 TEST_F(SaveJobTest, OnePstForAllAccountsPutsEachAccountOnTop) {
