@@ -141,7 +141,7 @@ bool NdbWriter::initNew(std::string& error) {
     ensureInterval(0);
     eof_ = mapPagesEnd(0);
     // The header area and the first map pages are written at the first commit.
-    out_ = std::make_unique<StagedAppender>(fd_, 0);
+    startAppending(0);
     std::memset(out_->extend(eof_), 0, eof_);
     reused_.reserve(kReusedRunBytes);
     (void)error;
@@ -275,7 +275,7 @@ bool NdbWriter::load(std::string& error) {
         }
     }
     eof_ = header_.ibFileEof;
-    out_ = std::make_unique<StagedAppender>(fd_, eof_);
+    startAppending(eof_);
     reused_.reserve(kReusedRunBytes);
     return true;
 }
@@ -907,28 +907,73 @@ void NdbWriter::buildMapPages(std::uint64_t n, CommitSteps& steps) {
     const MapPages pages = mapPagesOfInterval(n);
     for (std::size_t i = 0; i < pages.count; ++i) {
         const auto [type, ib] = pages.pages[i];
-        std::array<std::uint8_t, kPageSize>& page =
-            steps.mapPages.emplace_back(ib, std::array<std::uint8_t, kPageSize>{}).second;
-        std::uint8_t* bits = page.data() + mapBitmapOffset(kFormat);
-        switch (type) {
-        case PageType::AMap:
-            std::copy(amaps_[n].begin(), amaps_[n].end(), bits);
-            break;
-        case PageType::PMap:
-        case PageType::FPMap:
-            // Deprecated page maps: every page taken, and so no PMap with a free page.
-            std::fill_n(bits, kMapBitmapBytes, 0xFF);
-            break;
-        case PageType::FMap:
-            // Deprecated, but kept true: per AMap, the longest run of free 64-byte slots.
-            for (std::uint64_t k = 0; k < kMapBitmapBytes && n + k < amaps_.size(); ++k)
-                bits[k] = longestFreeRun(amaps_[n + k]);
-            break;
-        default:
-            break;
-        }
-        writePageTrailer(kFormat, page, type, ib, ib);
+        buildMapPage(n, type, ib,
+                     steps.mapPages.emplace_back(ib, std::array<std::uint8_t, kPageSize>{}).second);
     }
+}
+
+void NdbWriter::buildMapPage(std::uint64_t n, PageType type, std::uint64_t ib,
+                             std::span<std::uint8_t, kPageSize> page) {
+    std::fill(page.begin(), page.end(), 0);
+    std::uint8_t* bits = page.data() + mapBitmapOffset(kFormat);
+    switch (type) {
+    case PageType::AMap:
+        std::copy(amaps_[n].begin(), amaps_[n].end(), bits);
+        break;
+    case PageType::PMap:
+    case PageType::FPMap:
+        // Deprecated page maps: every page taken, and so no PMap with a free page.
+        std::fill_n(bits, kMapBitmapBytes, 0xFF);
+        break;
+    case PageType::FMap:
+        // Deprecated, but kept true: per AMap, the longest run of free 64-byte slots.
+        for (std::uint64_t k = 0; k < kMapBitmapBytes && n + k < amaps_.size(); ++k)
+            bits[k] = longestFreeRun(amaps_[n + k]);
+        break;
+    default:
+        break;
+    }
+    writePageTrailer(kFormat, page, type, ib, ib);
+}
+
+void NdbWriter::fillFinishedMapPages(std::uint64_t base, std::span<std::uint8_t> bytes) {
+    // An interval that ends inside the bytes handed over takes no more appended blocks, and its
+    // map pages are still in those bytes: they go to the file with them, written as the maps
+    // stand, instead of at the next commit, where they would be thousands of small writes
+    // scattered over the file, each making a page the write-behind had already sent to the disk
+    // dirty again for the commit's flush to wait on. Only intervals past the end of the
+    // committed state qualify, so the state on disk never sees them early. An interval that
+    // changes again before the commit (space freed or reused) is marked changed and rewritten
+    // then as before; the free map, which describes later intervals too, always waits for the
+    // commit.
+    const std::uint64_t end = base + bytes.size();
+    for (std::uint64_t n = base <= kFirstAMapOffset ? 0 : intervalOf(base - 1) + 1;
+         n < amaps_.size() && amapOffset(n + 1) <= end; ++n) {
+        if (!amapDirty_[n] || amapOffset(n) < header_.ibFileEof || amapOffset(n) < base)
+            continue;
+        const MapPages pages = mapPagesOfInterval(n);
+        bool complete = true;
+        for (std::size_t i = 0; i < pages.count; ++i) {
+            const auto [type, ib] = pages.pages[i];
+            if (type == PageType::FMap) {
+                complete = false;
+                continue;
+            }
+            buildMapPage(n, type, ib,
+                         std::span<std::uint8_t, kPageSize>(bytes.data() + (ib - base), kPageSize));
+        }
+        amapDirty_[n] = !complete;
+        if (n >= kFMapFirstAMap)
+            amapDirty_[fmapHolder(n)] = true;
+    }
+}
+
+void NdbWriter::startAppending(std::uint64_t start) {
+    out_ = std::make_unique<StagedAppender>(fd_, start);
+    out_->beforeHandOver(
+        [this](std::uint64_t base, std::span<std::uint8_t> bytes) {
+            fillFinishedMapPages(base, bytes);
+        });
 }
 
 } // namespace parvelle::pst

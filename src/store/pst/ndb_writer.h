@@ -160,6 +160,14 @@ private:
     std::uint64_t storeBlock(std::uint64_t bid, std::span<const std::uint8_t> data, bool encode);
     Bref writeBTree(bool nodeTree);
     void buildMapPages(std::uint64_t n, CommitSteps& steps);
+    // The bytes of one map page of interval n, as the maps stand.
+    void buildMapPage(std::uint64_t n, PageType type, std::uint64_t ib,
+                      std::span<std::uint8_t, kPageSize> page);
+    // Fills in the map pages of the intervals a buffer about to be appended completes (see the
+    // implementation), so that commits need not rewrite them.
+    void fillFinishedMapPages(std::uint64_t base, std::span<std::uint8_t> bytes);
+    // Creates the appender for appended space from file offset `start` on.
+    void startAppending(std::uint64_t start);
     std::vector<std::uint64_t> childrenOf(std::uint64_t bid);
     void compactBlocks();
 

@@ -9,8 +9,9 @@
 namespace parvelle::pst {
 
 StagedAppender::StagedAppender(int fd, std::uint64_t start)
-    : fd_(fd), buffer_(new std::uint8_t[kBufferBytes]), base_(start),
-      writing_(new std::uint8_t[kBufferBytes]) {
+    : fd_(fd), buffer_(new std::uint8_t[kBufferBytes]), base_(start) {
+    for (std::size_t i = 1; i < kBuffers; ++i)
+        spare_.emplace_back(new std::uint8_t[kBufferBytes]);
     thread_ = std::thread([this] { run(); });
 }
 
@@ -58,32 +59,34 @@ bool StagedAppender::copyOut(std::uint64_t ib, std::span<std::uint8_t> out) {
         std::copy_n(at(ib), out.size(), out.begin());
         return true;
     }
-    // The buffer being written is sealed in place by the thread: wait until it is in the file.
+    // Buffers handed over are sealed in place by the thread: wait until they are in the file.
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !busy_; });
+    changed_.wait(lock, [this] { return written_ == handed_; });
     return false;
 }
 
 void StagedAppender::flush() {
     if (length_ == 0)
         return;
+    if (beforeHandOver_)
+        beforeHandOver_(base_, {buffer_.get(), length_});
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !busy_; });
-    std::swap(buffer_, writing_);
-    std::swap(seals_, writingSeals_);
-    seals_.clear();
-    writingBase_ = base_;
-    writingLength_ = length_;
-    busy_ = true;
+    changed_.wait(lock, [this] { return !spare_.empty(); });
+    Buffer next = std::move(spare_.back());
+    spare_.pop_back();
+    queue_.push_back({std::move(buffer_), base_, length_, std::move(seals_)});
+    ++handed_;
     lock.unlock();
     changed_.notify_all();
+    seals_.clear();
+    buffer_ = std::move(next);
     base_ += length_;
     length_ = 0;
 }
 
 bool StagedAppender::wait(std::string& error) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !busy_; });
+    changed_.wait(lock, [this] { return settled(); });
     if (error_.empty())
         return true;
     error = error_;
@@ -92,8 +95,8 @@ bool StagedAppender::wait(std::string& error) {
 
 void StagedAppender::afterWritten(std::function<std::string()> action) {
     std::unique_lock lock(mutex_);
-    if (busy_) {
-        after_.push_back(std::move(action));
+    if (!settled()) {
+        after_.emplace_back(handed_, std::move(action));
         return;
     }
     if (!error_.empty())
@@ -115,60 +118,72 @@ bool StagedAppender::healthy(std::string& error) {
     return false;
 }
 
+namespace {
+
+std::string writeFully(int fd, const std::uint8_t* data, std::size_t length, std::uint64_t at) {
+    for (std::size_t done = 0; done < length;) {
+        const ssize_t n = ::pwrite(fd, data + done, length - done, static_cast<off_t>(at + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return "cannot write the PST file: " +
+                   (n < 0 ? std::error_code(errno, std::generic_category()).message()
+                          : std::string("nothing was written"));
+        done += static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
+} // namespace
+
+std::string StagedAppender::writeBuffer(const std::uint8_t* data, std::uint64_t base,
+                                        std::size_t length) {
+    std::string error = writeFully(fd_, data, length, base);
+    if (error.empty()) {
+        // Write-behind: start writing these pages to the disk now, so the disk works while
+        // the next buffer is built and a commit's fdatasync finds little left to do (the
+        // kernel would otherwise hold gigabytes of dirty pages until then). Errors here
+        // surface at that fdatasync.
+        ::sync_file_range(fd_, static_cast<off_t>(base), static_cast<off_t>(length),
+                          SYNC_FILE_RANGE_WRITE);
+    }
+    return error;
+}
+
 void StagedAppender::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return busy_ || stopping_; });
-        if (!busy_)
+        changed_.wait(lock, [this] { return !queue_.empty() || stopping_; });
+        if (queue_.empty())
             return; // stopping with nothing left to write
-        std::uint8_t* data = writing_.get();
-        const std::uint64_t base = writingBase_;
-        const std::size_t length = writingLength_;
+        // The front buffer stays queued while it is written (copyOut and wait see it as not yet
+        // in the file); no other thread touches it meanwhile.
+        Handed& front = queue_.front();
         const bool failed = !error_.empty();
         lock.unlock();
-        if (!failed)
-            sealAll(data, base, writingSeals_);
         std::string error;
-        for (std::size_t done = 0; !failed && done < length;) {
-            const ssize_t n =
-                ::pwrite(fd_, data + done, length - done, static_cast<off_t>(base + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                error = "cannot write the PST file: " +
-                        (n < 0 ? std::error_code(errno, std::generic_category()).message()
-                               : std::string("nothing was written"));
-                break;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        if (!failed && error.empty()) {
-            // Write-behind: start writing these pages to the disk now, so the disk works while
-            // the next buffer is built and a commit's fdatasync finds little left to do (the
-            // kernel would otherwise hold gigabytes of dirty pages until then). Errors here
-            // surface at that fdatasync.
-            ::sync_file_range(fd_, static_cast<off_t>(base), static_cast<off_t>(length),
-                              SYNC_FILE_RANGE_WRITE);
+        if (!failed) {
+            sealAll(front.buffer.get(), front.base, front.seals);
+            error = writeBuffer(front.buffer.get(), front.base, front.length);
         }
         lock.lock();
         if (!error.empty() && error_.empty())
             error_ = error;
-        // Actions queued while this buffer was written (or while earlier actions ran).
-        while (!after_.empty()) {
-            std::vector<std::function<std::string()>> actions = std::move(after_);
-            after_.clear();
+        spare_.push_back(std::move(front.buffer));
+        queue_.pop_front();
+        ++written_;
+        // Actions waiting for the buffers written so far, in the order they came.
+        while (!after_.empty() && after_.front().first <= written_) {
+            std::function<std::string()> action = std::move(after_.front().second);
             const bool skip = !error_.empty();
             lock.unlock();
-            std::string failure;
-            for (auto& action : actions)
-                if (!skip && failure.empty())
-                    failure = action();
-            actions.clear();
+            std::string failure = skip ? std::string() : action();
+            action = nullptr;
             lock.lock();
+            after_.pop_front();
             if (!failure.empty() && error_.empty())
                 error_ = failure;
         }
-        busy_ = false;
         changed_.notify_all();
     }
 }

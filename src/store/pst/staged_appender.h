@@ -1,7 +1,7 @@
 #pragma once
 // Bytes appended to a file, built in memory and written by a background thread in large
 // sequential writes, so that building the next megabytes of a PST overlaps writing the previous
-// ones. Two buffers take turns: the caller fills one while the thread writes the other.
+// ones. The caller fills one buffer while the thread writes those handed over before, in order.
 //
 //   StagedAppender out(fd, fileEnd);
 //   std::uint8_t* p = out.extend(out.end() + n);   // room for n more bytes, filled by the caller
@@ -20,6 +20,7 @@
 #include "store/pst/format.h"
 
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,6 +41,10 @@ public:
     StagedAppender& operator=(const StagedAppender&) = delete;
 
     static constexpr std::size_t kBufferBytes = 8u << 20;
+    // Buffers in all: one being filled, the others queued or being written. Writes into the page
+    // cache vary in pace (on a virtual machine, first use of memory costs several times a copy);
+    // a few buffers in hand keep the builder from waiting on a slow one.
+    static constexpr std::size_t kBuffers = 4;
 
     // The file offset the next appended byte goes to.
     std::uint64_t end() const { return base_ + length_; }
@@ -65,32 +70,50 @@ public:
     bool copyOut(std::uint64_t ib, std::span<std::uint8_t> out);
     // Hands the staged bytes to the writing thread.
     void flush();
+    // Called on the builder's thread with each buffer (its first file offset, its bytes) just
+    // before it is handed over: the last chance to fill in what it holds.
+    void beforeHandOver(std::function<void(std::uint64_t, std::span<std::uint8_t>)> fill) {
+        beforeHandOver_ = std::move(fill);
+    }
     // Waits until everything handed over is written; false with the first write error.
     bool wait(std::string& error);
     // Runs `action` once every byte handed over so far is written (at once, on this thread, when
-    // that is already so; else on the writing thread before the next buffer). It is skipped after
-    // a write error; what it returns, when not empty, becomes the appender's error.
+    // that is already so; else on the writing thread after the last buffer handed over). It is
+    // skipped after a write error; what it returns, when not empty, becomes the appender's error.
     void afterWritten(std::function<std::string()> action);
     // The first write error so far, without waiting; false when there is one.
     bool healthy(std::string& error);
 
 private:
+    using Buffer = std::unique_ptr<std::uint8_t[]>;
+    // A buffer handed over, with the blocks still to seal in it.
+    struct Handed {
+        Buffer buffer;
+        std::uint64_t base = 0;
+        std::size_t length = 0;
+        std::vector<Seal> seals;
+    };
     void run();
+    // Writes one handed-over buffer; empty, or the error.
+    std::string writeBuffer(const std::uint8_t* data, std::uint64_t base, std::size_t length);
+    // With the lock held: every byte handed over is written and no action is left.
+    bool settled() const { return written_ == handed_ && after_.empty(); }
 
     int fd_;
-    std::unique_ptr<std::uint8_t[]> buffer_; // being filled
+    Buffer buffer_; // being filled
     std::uint64_t base_;
     std::size_t length_ = 0;
     std::vector<Seal> seals_; // of the buffer being filled
+    std::function<void(std::uint64_t, std::span<std::uint8_t>)> beforeHandOver_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::unique_ptr<std::uint8_t[]> writing_; // being written (or idle)
-    std::uint64_t writingBase_ = 0;
-    std::size_t writingLength_ = 0;
-    std::vector<Seal> writingSeals_;
-    std::vector<std::function<std::string()>> after_; // once the buffer being written is out
-    bool busy_ = false;
+    std::vector<Buffer> spare_;   // neither filled nor written
+    std::deque<Handed> queue_;    // handed over, in file order; the front one is being written
+    std::uint64_t handed_ = 0;    // buffers handed over so far
+    std::uint64_t written_ = 0;   // of those, written (all in order)
+    // Actions with the number of buffers that must be written before they run.
+    std::deque<std::pair<std::uint64_t, std::function<std::string()>>> after_;
     bool stopping_ = false;
     std::string error_;
     std::thread thread_;
