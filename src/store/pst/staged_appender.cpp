@@ -3,15 +3,34 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <new>
+#include <sys/mman.h>
 #include <system_error>
 #include <unistd.h>
 
 namespace parvelle::pst {
 
+void StagedAppender::Unmap::operator()(std::uint8_t* p) const {
+    ::munmap(p, kBufferBytes);
+}
+
+StagedAppender::Buffer StagedAppender::allocateBuffer() {
+    // The pages are mapped in one go: touched one by one as blocks are built, each would cost a
+    // page fault, and on a virtual machine faults cost as much as the copying itself.
+    int flags = MAP_PRIVATE | MAP_ANONYMOUS;
+#ifdef MAP_POPULATE
+    flags |= MAP_POPULATE;
+#endif
+    void* p = ::mmap(nullptr, kBufferBytes, PROT_READ | PROT_WRITE, flags, -1, 0);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+    return Buffer(static_cast<std::uint8_t*>(p));
+}
+
 StagedAppender::StagedAppender(int fd, std::uint64_t start)
-    : fd_(fd), buffer_(new std::uint8_t[kBufferBytes]), base_(start) {
+    : fd_(fd), buffer_(allocateBuffer()), base_(start) {
     for (std::size_t i = 1; i < kBuffers; ++i)
-        spare_.emplace_back(new std::uint8_t[kBufferBytes]);
+        spare_.push_back(allocateBuffer());
     thread_ = std::thread([this] { run(); });
 }
 

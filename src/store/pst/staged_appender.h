@@ -85,7 +85,11 @@ public:
     bool healthy(std::string& error);
 
 private:
-    using Buffer = std::unique_ptr<std::uint8_t[]>;
+    struct Unmap {
+        void operator()(std::uint8_t* p) const;
+    };
+    using Buffer = std::unique_ptr<std::uint8_t, Unmap>;
+    static Buffer allocateBuffer();
     // A buffer handed over, with the blocks still to seal in it.
     struct Handed {
         Buffer buffer;
