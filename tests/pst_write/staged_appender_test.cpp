@@ -111,8 +111,9 @@ TEST(StagedAppender, BytesLandInPlaceAndActionsSeeEverythingBeforeThem) {
         // Each action ran after every byte handed over before it was in the file, in order.
         for (std::size_t i = 0; i < seen.size(); ++i) {
             EXPECT_GE(seen[i].second, seen[i].first) << "action " << i;
-            if (i > 0)
+            if (i > 0) {
                 EXPECT_LT(seen[i - 1].first, seen[i].first) << "action " << i;
+            }
         }
         EXPECT_EQ(seen.size(), (c.pieces.size() + 3) / 7);
     }
