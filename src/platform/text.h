@@ -16,6 +16,9 @@ std::string utf16ToUtf8(std::u16string_view utf16);
 std::string utf16leToUtf8(std::string_view bytes);
 // Writes UTF-16 little-endian bytes, without terminator.
 std::string utf8ToUtf16le(std::string_view utf8);
+// The same into `out`, which has room for twice the UTF-8 bytes (the most any text takes);
+// returns the bytes written.
+std::size_t utf8ToUtf16leInto(std::string_view utf8, std::uint8_t* out);
 
 // Replaces invalid UTF-8 sequences with U+FFFD so the result is always valid UTF-8.
 std::string sanitizeUtf8(std::string_view maybeUtf8);

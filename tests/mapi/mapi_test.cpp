@@ -241,6 +241,14 @@ TEST(Utf8Text, ConvertsToUtf16AcrossAsciiRunsAndMultiByteCharacters) {
         {"mail \xF0\x9F\x93\xA7 sent", u"mail \U0001F4E7 sent", true},
         {"abcdefgh\xFFijklmnop", u"abcdefgh\uFFFDijklmnop", false},
         {"cut \xE6\x97", u"cut \uFFFD\uFFFD", false},
+        // Runs of ASCII longer than the sixteen characters widened in one step, around a
+        // character outside the BMP; and text of nothing but stray bytes, the largest output.
+        {"The quarterly figures are attached; see the second sheet for details "
+         "\xF0\x9F\x93\x8E 0123456789abcdefghijklmnopqrstuvw",
+         u"The quarterly figures are attached; see the second sheet for details "
+         u"\U0001F4CE 0123456789abcdefghijklmnopqrstuvw",
+         true},
+        {"\xFF\xFE\xFF", u"\uFFFD\uFFFD\uFFFD", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.utf8);

@@ -39,11 +39,9 @@ std::uint32_t floatBits(double d) {
     std::memcpy(&bits, &f, 4);
     return bits;
 }
-std::vector<std::uint8_t> toBytes(const std::string& s) {
-    return std::vector<std::uint8_t>(s.begin(), s.end());
-}
 std::vector<std::uint8_t> utf16le(const std::string& utf8, bool terminated) {
-    std::vector<std::uint8_t> out = toBytes(text::utf8ToUtf16le(utf8));
+    std::vector<std::uint8_t> out(2 * utf8.size() + 2);
+    out.resize(text::utf8ToUtf16leInto(utf8, out.data()));
     if (terminated) {
         out.push_back(0);
         out.push_back(0);

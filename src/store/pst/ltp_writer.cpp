@@ -40,8 +40,9 @@ using mapi::appendLe32;
 using mapi::appendLe64;
 void appendText(Bytes& out, const std::string& s, bool unicode) {
     if (unicode) {
-        const std::string le = text::utf8ToUtf16le(s);
-        out.insert(out.end(), le.begin(), le.end());
+        const std::size_t at = out.size();
+        out.resize(at + 2 * s.size());
+        out.resize(at + text::utf8ToUtf16leInto(s, out.data() + at));
     } else {
         out.insert(out.end(), s.begin(), s.end());
     }
