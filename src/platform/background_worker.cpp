@@ -6,9 +6,10 @@
 
 namespace parvelle::platform {
 
-BackgroundWorker::BackgroundWorker(std::size_t capacity, std::size_t threads, std::size_t wakeAt)
+BackgroundWorker::BackgroundWorker(std::size_t capacity, std::size_t threads, std::size_t wakeAt,
+                                   std::uint64_t costLimit)
     : capacity_(std::max<std::size_t>(capacity, 1)),
-      wakeAt_(std::clamp<std::size_t>(wakeAt, 1, capacity_)) {
+      wakeAt_(std::clamp<std::size_t>(wakeAt, 1, capacity_)), costLimit_(costLimit) {
     for (std::size_t i = 0; i < std::max<std::size_t>(threads, 1); ++i)
         threads_.emplace_back([this] { run(); });
 }
@@ -23,16 +24,25 @@ BackgroundWorker::~BackgroundWorker() {
         thread.join();
 }
 
-void BackgroundWorker::submit(std::optional<std::size_t> row, Work work) {
+bool BackgroundWorker::roomFor(std::uint64_t cost) const {
+    if (queue_.size() > lowMark())
+        return false;
+    return costLimit_ == 0 || held_ == 0 || (held_ <= costLimit_ / 2 && held_ + cost <= costLimit_);
+}
+
+void BackgroundWorker::submit(std::optional<std::size_t> row, Work work, std::uint64_t cost) {
     std::unique_lock lock(mutex_);
-    if (queue_.size() >= capacity_) {
+    if (queue_.size() >= capacity_ || (costLimit_ != 0 && held_ != 0 && held_ + cost > costLimit_)) {
         ++waitingForRoom_;
-        room_.wait(lock, [this] { return queue_.size() <= lowMark(); });
-        --waitingForRoom_;
+        waitingCost_ = std::max(waitingCost_, cost);
+        room_.wait(lock, [this, cost] { return roomFor(cost); });
+        if (--waitingForRoom_ == 0)
+            waitingCost_ = 0;
     }
     // Threads wait for tasks only on an empty queue, and are woken once enough are queued for
     // them: a wake-up per task would cost a system call per message.
-    queue_.push_back({row, std::move(work)});
+    held_ += cost;
+    queue_.push_back({row, std::move(work), cost});
     const bool wake = waitingForWork_ > 0 && (queue_.size() >= wakeAt_ || waitingForIdle_ > 0);
     lock.unlock();
     if (wake)
@@ -68,7 +78,7 @@ void BackgroundWorker::run() {
         Task task = std::move(queue_.front());
         queue_.pop_front();
         ++running_;
-        const bool roomMade = waitingForRoom_ > 0 && queue_.size() <= lowMark();
+        const bool roomMade = waitingForRoom_ > 0 && roomFor(waitingCost_);
         lock.unlock();
         if (roomMade)
             room_.notify_all();
@@ -81,10 +91,14 @@ void BackgroundWorker::run() {
         task.write = nullptr; // what it held is released here, not under the lock
         lock.lock();
         --running_;
+        held_ -= task.cost;
         if (!reason.empty())
             failures_.push_back({task.row, std::move(reason)});
         if (queue_.empty() && running_ == 0)
             idle_.notify_all();
+        // What the finished task held may be what a waiting caller needs.
+        if (task.cost != 0 && waitingForRoom_ > 0 && roomFor(waitingCost_))
+            room_.notify_all();
     }
 }
 

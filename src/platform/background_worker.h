@@ -7,6 +7,7 @@
 // submitted with (a log row, say).
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -34,15 +35,19 @@ public:
     // For the same reason threads that ran out of tasks sleep until `wakeAt` tasks are queued
     // (at most `capacity`), or until a caller waits for them or the worker is destroyed; with
     // the default of 1 a queued task starts at once.
+    // With a `costLimit`, the tasks queued or running also hold at most that much of the cost
+    // given to submit() (bytes in memory, say): a caller whose task would go past it waits until
+    // the tasks hold at most half of it and its own fits; a task over the limit by itself waits
+    // until nothing else is held.
     explicit BackgroundWorker(std::size_t capacity, std::size_t threads = 1,
-                              std::size_t wakeAt = 1);
+                              std::size_t wakeAt = 1, std::uint64_t costLimit = 0);
     // Finishes every queued task.
     ~BackgroundWorker();
     BackgroundWorker(const BackgroundWorker&) = delete;
     BackgroundWorker& operator=(const BackgroundWorker&) = delete;
 
-    // Queues a task tagged `row`; waits while the queue is full.
-    void submit(std::optional<std::size_t> row, Work work);
+    // Queues a task tagged `row`, of the given cost; waits while the queue is full.
+    void submit(std::optional<std::size_t> row, Work work, std::uint64_t cost = 0);
     // The failures of the tasks finished so far; with `wait`, once every queued task finished.
     std::vector<Failure> takeFailures(bool wait);
 
@@ -50,10 +55,14 @@ private:
     struct Task {
         std::optional<std::size_t> row;
         Work write;
+        std::uint64_t cost = 0;
     };
     const std::size_t capacity_;
     const std::size_t wakeAt_;
+    const std::uint64_t costLimit_;
     std::size_t lowMark() const { return capacity_ / 2; }
+    // With the lock held: a caller waiting with a task of this cost may queue it now.
+    bool roomFor(std::uint64_t cost) const;
     void run();
 
     std::mutex mutex_;
@@ -63,6 +72,8 @@ private:
     std::deque<Task> queue_;
     std::vector<Failure> failures_;
     std::size_t waitingForRoom_ = 0;
+    std::uint64_t waitingCost_ = 0; // the cost of the task a caller waits to queue
+    std::uint64_t held_ = 0;        // the cost of the tasks queued or running
     std::size_t waitingForWork_ = 0; // threads asleep on work_
     std::size_t running_ = 0;        // tasks taken off the queue and not yet finished
     std::size_t waitingForIdle_ = 0; // callers in takeFailures(true): every queued task starts

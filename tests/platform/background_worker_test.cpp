@@ -1,7 +1,8 @@
 // The background worker hands work from one thread to others: every task runs once (in order
 // with one thread, side by side with more), its failure reaches the caller with its tag, the
-// caller never has more than the capacity queued, and tasks left below the wake-up batch still
-// run, whatever the capacity and however the two sides' speeds compare.
+// caller never has more than the capacity queued (nor more than the cost limit held), and tasks
+// left below the wake-up batch still run, whatever the capacity and however the two sides'
+// speeds compare.
 #include "platform/background_worker.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -82,8 +84,9 @@ TEST(BackgroundWorker, RunsEveryTaskInOrderWithinItsCapacity) {
         // The submitting thread may have added one more while each thread was starting a task.
         EXPECT_LE(mostWaiting, static_cast<int>(c.capacity + c.threads));
         EXPECT_LE(mostRunning, static_cast<int>(c.threads));
-        if (c.threads > 1 && c.taskTime > 0us && c.callerTime == 0us)
+        if (c.threads > 1 && c.taskTime > 0us && c.callerTime == 0us) {
             EXPECT_EQ(mostRunning, static_cast<int>(c.threads)); // slow tasks run side by side
+        }
     }
 }
 
@@ -135,6 +138,61 @@ TEST(BackgroundWorker, FailuresCarryTheirTagsAndQueuedTasksFinishOnDestruction) 
     EXPECT_EQ(failures[1].reason, "thrown at row 10");
     EXPECT_EQ(failures[2].row, std::optional<std::size_t>(17));
     EXPECT_EQ(failures[2].reason, "row 17 failed");
+}
+
+// Tasks that hold memory (a message's bodies, say) count it against the worker's limit: what is
+// queued or running never holds more, except a task over the limit by itself, which then is all
+// that is held; every task still runs once and in order.
+TEST(BackgroundWorker, WhatQueuedTasksHoldStaysWithinTheLimit) {
+    struct Case {
+        const char* name;
+        std::uint64_t limit;
+        std::vector<std::uint64_t> costs; // repeated until 200 tasks
+        std::chrono::microseconds taskTime;
+    };
+    const Case cases[] = {
+        {"small tasks, slow worker", 100, {10, 30, 5, 60, 0, 25}, 100us},
+        {"small tasks, fast worker", 100, {10, 30, 5, 60, 0, 25}, 0us},
+        {"some tasks over the limit", 100, {20, 250, 40, 100, 101, 0}, 50us},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::mutex heldMutex;
+        // Admitted (submit() returned) and not finished: never more than the worker counts.
+        std::int64_t held = 0;
+        std::int64_t mostHeld = 0;
+        std::vector<int> done;
+        {
+            BackgroundWorker worker(64, 1, 1, c.limit);
+            for (int i = 0; i < 200; ++i) {
+                const auto cost =
+                    static_cast<std::int64_t>(c.costs[static_cast<std::size_t>(i) % c.costs.size()]);
+                worker.submit(
+                    std::nullopt,
+                    [&, i, cost] {
+                        std::this_thread::sleep_for(c.taskTime);
+                        std::lock_guard lock(heldMutex);
+                        // A task over the limit is held alone: nothing after it was admitted.
+                        if (cost > static_cast<std::int64_t>(c.limit)) {
+                            EXPECT_LE(held, cost) << "task " << i;
+                        }
+                        held -= cost;
+                        done.push_back(i);
+                        return std::string();
+                    },
+                    static_cast<std::uint64_t>(cost));
+                std::lock_guard lock(heldMutex);
+                held += cost;
+                if (cost <= static_cast<std::int64_t>(c.limit))
+                    mostHeld = std::max(mostHeld, held);
+            }
+            EXPECT_TRUE(worker.takeFailures(true).empty());
+        }
+        EXPECT_LE(mostHeld, static_cast<std::int64_t>(c.limit));
+        ASSERT_EQ(done.size(), 200u);
+        for (int i = 0; i < 200; ++i)
+            ASSERT_EQ(done[static_cast<std::size_t>(i)], i);
+    }
 }
 
 } // namespace

@@ -337,7 +337,7 @@ TEST_F(SaveJobTest, ThirdPartyReadersSeeEveryMailAndAttachment) {
 // reach the file system.
 TEST_F(SaveJobTest, AccountNamesWithControlCharactersGetFilesOfTheirOwn) {
     olmgen::ArchiveDescription description;
-    for (const std::string name :
+    for (const std::string& name :
          {std::string("a\0x", 3), std::string("a\ty\x01", 4), std::string("\0z", 2)}) {
         description.accounts.push_back(accountWithOneMail(
             name, "Inbox", "Hello " + std::to_string(description.accounts.size())));

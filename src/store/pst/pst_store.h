@@ -162,7 +162,11 @@ private:
     std::size_t sinceCommit_ = 0;
     std::size_t messageCount_ = 0;
 
-    static constexpr std::size_t kMaxQueued = 8;
+    // Messages queued for the writing thread, and the bytes they may hold in memory in all: room
+    // for dozens of messages lets the two threads even out mails that take one of them long (a
+    // large body to parse, many attachments to write) instead of taking turns waiting.
+    static constexpr std::size_t kMaxQueued = 64;
+    static constexpr std::uint64_t kMaxQueuedBytes = 16u << 20;
     // Attachment bytes a queued message may hold in memory; larger ones are written at once.
     static constexpr std::uint64_t kMaxQueuedContent = 4u << 20;
     // Large attachment contents are read this many blocks at a time, into contentRun_.
