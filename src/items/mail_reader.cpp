@@ -154,12 +154,7 @@ void readEmail(MarkupDocument& doc, ItemHolder& holder, ItemConversion& conv) {
 } // namespace
 
 DateStamp ParseDateStamp(std::string_view text) {
-    const auto t = text.find('T');
-    std::string joined;
-    if (t == std::string_view::npos)
-        joined = " " + std::string(text);
-    else
-        joined = std::string(text.substr(0, t)) + " " + std::string(text.substr(t + 1));
+    const std::string joined = platform::spacedDateText(text);
     const auto parsed = platform::parseDateTime(trimmed(joined));
     if (!parsed)
         return {0, kDateInvalid};

@@ -405,14 +405,7 @@ void renderLoaded(MarkupDocument& doc, JobState& s) {
 std::string PreviewDate(std::string_view elementText, PreviewDateFormat format) {
     // The text is split at its first 'T' and rejoined with a space; without a 'T' all of it is
     // taken as the time part.
-    std::string joined;
-    const auto t = elementText.find('T');
-    if (t == std::string_view::npos) {
-        joined = " " + std::string(elementText);
-    } else {
-        joined =
-            std::string(elementText.substr(0, t)) + " " + std::string(elementText.substr(t + 1));
-    }
+    const std::string joined = platform::spacedDateText(elementText);
     const auto first = joined.find_first_not_of(' ');
     const auto utc =
         first == std::string::npos ? std::nullopt : platform::parseDateTime(joined.substr(first));

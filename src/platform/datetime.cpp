@@ -61,6 +61,16 @@ UnixSeconds unixFromOleDate(double oleDate) {
     return static_cast<UnixSeconds>(std::llround((oleDate - kOleEpochOffsetDays) * kSecondsPerDay));
 }
 
+std::string spacedDateText(std::string_view text) {
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) about " " + std::string(...).
+    std::string joined;
+    joined.reserve(text.size() + 1);
+    const auto t = text.find('T');
+    if (t == std::string_view::npos)
+        return joined.append(1, ' ').append(text);
+    return joined.append(text.substr(0, t)).append(1, ' ').append(text.substr(t + 1));
+}
+
 std::optional<UnixSeconds> parseDateTime(std::string_view s) {
     while (!s.empty() &&
            (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))

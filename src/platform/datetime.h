@@ -19,6 +19,9 @@ UnixSeconds unixFromOleDate(double oleDate);
 // trailing "Z", or a bare date. The value is taken as UTC. Returns nothing for any other text
 // or an impossible date.
 std::optional<UnixSeconds> parseDateTime(std::string_view text);
+// An archive's date text with its first 'T' made a space ("2021-03-04T05:06:07" gives
+// "2021-03-04 05:06:07"); without a 'T' all of it is taken as the time part (" " + text).
+std::string spacedDateText(std::string_view text);
 
 // The C library's time-to-text layout of the local time ("Wed Dec  9 23:24:39 2026"), without
 // the final newline.
