@@ -32,7 +32,8 @@ bool BackgroundWorker::roomFor(std::uint64_t cost) const {
 
 void BackgroundWorker::submit(std::optional<std::size_t> row, Work work, std::uint64_t cost) {
     std::unique_lock lock(mutex_);
-    if (queue_.size() >= capacity_ || (costLimit_ != 0 && held_ != 0 && held_ + cost > costLimit_)) {
+    if (queue_.size() >= capacity_ ||
+        (costLimit_ != 0 && held_ != 0 && held_ + cost > costLimit_)) {
         ++waitingForRoom_;
         waitingCost_ = std::max(waitingCost_, cost);
         room_.wait(lock, [this, cost] { return roomFor(cost); });

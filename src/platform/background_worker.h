@@ -39,8 +39,8 @@ public:
     // given to submit() (bytes in memory, say): a caller whose task would go past it waits until
     // the tasks hold at most half of it and its own fits; a task over the limit by itself waits
     // until nothing else is held.
-    explicit BackgroundWorker(std::size_t capacity, std::size_t threads = 1,
-                              std::size_t wakeAt = 1, std::uint64_t costLimit = 0);
+    explicit BackgroundWorker(std::size_t capacity, std::size_t threads = 1, std::size_t wakeAt = 1,
+                              std::uint64_t costLimit = 0);
     // Finishes every queued task.
     ~BackgroundWorker();
     BackgroundWorker(const BackgroundWorker&) = delete;
@@ -72,8 +72,8 @@ private:
     std::deque<Task> queue_;
     std::vector<Failure> failures_;
     std::size_t waitingForRoom_ = 0;
-    std::uint64_t waitingCost_ = 0; // the cost of the task a caller waits to queue
-    std::uint64_t held_ = 0;        // the cost of the tasks queued or running
+    std::uint64_t waitingCost_ = 0;  // the cost of the task a caller waits to queue
+    std::uint64_t held_ = 0;         // the cost of the tasks queued or running
     std::size_t waitingForWork_ = 0; // threads asleep on work_
     std::size_t running_ = 0;        // tasks taken off the queue and not yet finished
     std::size_t waitingForIdle_ = 0; // callers in takeFailures(true): every queued task starts

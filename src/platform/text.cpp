@@ -160,7 +160,8 @@ std::size_t utf8ToUtf16leInto(std::string_view utf8, std::uint8_t* out) {
 #ifdef __SSE2__
         const __m128i zero = _mm_setzero_si128();
         for (; i + 16 <= run; i += 16) {
-            const __m128i ascii = _mm_loadu_si128(reinterpret_cast<const __m128i*>(utf8.data() + i));
+            const __m128i ascii =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(utf8.data() + i));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(ascii, zero));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi8(ascii, zero));
             out += 32;

@@ -165,8 +165,8 @@ TEST(BackgroundWorker, WhatQueuedTasksHoldStaysWithinTheLimit) {
         {
             BackgroundWorker worker(64, 1, 1, c.limit);
             for (int i = 0; i < 200; ++i) {
-                const auto cost =
-                    static_cast<std::int64_t>(c.costs[static_cast<std::size_t>(i) % c.costs.size()]);
+                const auto cost = static_cast<std::int64_t>(
+                    c.costs[static_cast<std::size_t>(i) % c.costs.size()]);
                 worker.submit(
                     std::nullopt,
                     [&, i, cost] {

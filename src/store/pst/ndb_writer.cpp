@@ -970,10 +970,9 @@ void NdbWriter::fillFinishedMapPages(std::uint64_t base, std::span<std::uint8_t>
 
 void NdbWriter::startAppending(std::uint64_t start) {
     out_ = std::make_unique<StagedAppender>(fd_, start);
-    out_->beforeHandOver(
-        [this](std::uint64_t base, std::span<std::uint8_t> bytes) {
-            fillFinishedMapPages(base, bytes);
-        });
+    out_->beforeHandOver([this](std::uint64_t base, std::span<std::uint8_t> bytes) {
+        fillFinishedMapPages(base, bytes);
+    });
 }
 
 } // namespace parvelle::pst

@@ -859,20 +859,23 @@ bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string&
         return false;
     }
     const std::uint64_t held = queuedContentBytes(message) + queuedBytes(message);
-    writer_->submit({}, [this, folderId, queued = std::move(message)]() mutable {
-        if (writerFailed_)
-            return std::string(); // the first failure is the one reported
-        std::string failure;
-        try {
-            if (storeMessage(folderId, queued, failure))
-                return std::string();
-        } catch (const std::exception& e) {
-            failure = e.what();
-        }
-        writerFailed_ = true;
-        return "the PST file could not be written (at the message \"" +
-               queued.props.string(tags::kSubject) + "\"): " + failure;
-    }, held);
+    writer_->submit(
+        {},
+        [this, folderId, queued = std::move(message)]() mutable {
+            if (writerFailed_)
+                return std::string(); // the first failure is the one reported
+            std::string failure;
+            try {
+                if (storeMessage(folderId, queued, failure))
+                    return std::string();
+            } catch (const std::exception& e) {
+                failure = e.what();
+            }
+            writerFailed_ = true;
+            return "the PST file could not be written (at the message \"" +
+                   queued.props.string(tags::kSubject) + "\"): " + failure;
+        },
+        held);
     return true;
 }
 

@@ -20,8 +20,8 @@
 #include "store/pst/format.h"
 
 #include <condition_variable>
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -112,10 +112,10 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Buffer> spare_;   // neither filled nor written
-    std::deque<Handed> queue_;    // handed over, in file order; the front one is being written
-    std::uint64_t handed_ = 0;    // buffers handed over so far
-    std::uint64_t written_ = 0;   // of those, written (all in order)
+    std::vector<Buffer> spare_; // neither filled nor written
+    std::deque<Handed> queue_;  // handed over, in file order; the front one is being written
+    std::uint64_t handed_ = 0;  // buffers handed over so far
+    std::uint64_t written_ = 0; // of those, written (all in order)
     // Actions with the number of buffers that must be written before they run.
     std::deque<std::pair<std::uint64_t, std::function<std::string()>>> after_;
     bool stopping_ = false;
