@@ -141,7 +141,7 @@ const Damage kDamages[] = {
          bytes[headerLayout(db.format()).rgbFM + 5] ^= 0x01;
      }},
     {"Truncated", ViolationKind::Header,
-     [](Bytes& bytes, const NodeDatabase&) { bytes.resize(bytes.size() - 64 * 1024); }},
+     [](Bytes& bytes, const NodeDatabase&) { bytes.erase(bytes.end() - 64 * 1024, bytes.end()); }},
     {"RefCount", ViolationKind::RefCount,
      [](Bytes& bytes, const NodeDatabase& db) {
          const Format f = db.format();
