@@ -164,19 +164,11 @@ bool NdbWriter::readAt(std::uint64_t ib, std::span<std::uint8_t> bytes) {
 }
 
 bool NdbWriter::writeAt(std::uint64_t ib, std::span<const std::uint8_t> bytes, std::string& error) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(ib + done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errnoText("cannot write the PST file");
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    std::string failure = writeAllAt(fd_, bytes, ib);
+    if (failure.empty())
+        return true;
+    error = std::move(failure);
+    return false;
 }
 
 bool NdbWriter::load(std::string& error) {
@@ -949,7 +941,7 @@ void NdbWriter::fillFinishedMapPages(std::uint64_t base, std::span<std::uint8_t>
     const std::uint64_t end = base + bytes.size();
     for (std::uint64_t n = base <= kFirstAMapOffset ? 0 : intervalOf(base - 1) + 1;
          n < amaps_.size() && amapOffset(n + 1) <= end; ++n) {
-        if (!amapDirty_[n] || amapOffset(n) < header_.ibFileEof || amapOffset(n) < base)
+        if (!amapDirty_[n] || amapOffset(n) < header_.ibFileEof)
             continue;
         const MapPages pages = mapPagesOfInterval(n);
         bool complete = true;

@@ -754,31 +754,12 @@ std::uint64_t queuedContentBytes(const mapi::Message& m) {
         m, [](const mapi::AttachmentContent& c) { return !c.readableLater || c.inMemory; });
 }
 
-// The bytes of a bag's texts and binary values, which make up nearly all a message's properties
-// hold (bodies above all).
-std::uint64_t valueBytes(const mapi::PropertyBag& bag) {
-    std::uint64_t total = 0;
-    auto add = [&total](const PropValue& value) {
-        if (const auto* text = value.get<std::string>())
-            total += text->size();
-        else if (const auto* binary = value.get<mapi::Binary>())
-            total += binary->size();
-    };
-    for (const auto& [id, value] : bag.tagged())
-        add(value);
-    for (const auto& [name, value] : bag.named())
-        add(value);
-    return total;
-}
-
-// What a queued message holds in memory in all, as the writer's queue counts it.
-std::uint64_t queuedBytes(const mapi::Message& m) {
-    std::uint64_t total = valueBytes(m.props);
-    for (const mapi::Recipient& r : m.recipients)
-        total += valueBytes(r.props);
-    for (const mapi::Attachment& a : m.attachments)
-        total += valueBytes(a.props) + (a.isEmbedded() ? queuedBytes(*a.embedded) : 0);
-    return total;
+// What a queued message holds in memory in all, as the writer's queue counts it: the message's
+// estimated size less the contents that stay in their file until they are written.
+std::uint64_t heldBytes(const mapi::Message& m) {
+    return mapi::estimateMessageSize(m) -
+           mapi::contentBytes(
+               m, [](const mapi::AttachmentContent& c) { return c.readableLater && !c.inMemory; });
 }
 
 } // namespace
@@ -858,7 +839,7 @@ bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string&
         error = failed;
         return false;
     }
-    const std::uint64_t held = queuedContentBytes(message) + queuedBytes(message);
+    const std::uint64_t held = heldBytes(message);
     writer_->submit(
         {},
         [this, folderId, queued = std::move(message)]() mutable {

@@ -137,9 +137,9 @@ bool StagedAppender::healthy(std::string& error) {
     return false;
 }
 
-namespace {
-
-std::string writeFully(int fd, const std::uint8_t* data, std::size_t length, std::uint64_t at) {
+std::string writeAllAt(int fd, std::span<const std::uint8_t> bytes, std::uint64_t at) {
+    const std::uint8_t* data = bytes.data();
+    const std::size_t length = bytes.size();
     for (std::size_t done = 0; done < length;) {
         const ssize_t n = ::pwrite(fd, data + done, length - done, static_cast<off_t>(at + done));
         if (n < 0 && errno == EINTR)
@@ -153,11 +153,9 @@ std::string writeFully(int fd, const std::uint8_t* data, std::size_t length, std
     return {};
 }
 
-} // namespace
-
 std::string StagedAppender::writeBuffer(const std::uint8_t* data, std::uint64_t base,
                                         std::size_t length) {
-    std::string error = writeFully(fd_, data, length, base);
+    std::string error = writeAllAt(fd_, {data, length}, base);
     if (error.empty()) {
         // Write-behind: start writing these pages to the disk now, so the disk works while
         // the next buffer is built and a commit's fdatasync finds little left to do (the

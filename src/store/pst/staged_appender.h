@@ -32,6 +32,9 @@
 
 namespace parvelle::pst {
 
+// Writes all of `bytes` to `fd` at file offset `at`; empty, or the error.
+std::string writeAllAt(int fd, std::span<const std::uint8_t> bytes, std::uint64_t at);
+
 class StagedAppender {
 public:
     // Appends to `fd` (which stays owned by the caller) from file offset `start` on.
