@@ -60,5 +60,6 @@ printf 'PST bytes written    %.1f MB\n' "$(echo "$written/1048576" | bc -l)"
 printf 'ratio convert/cp     %.2f  (best against best; target: at most 2)\n' \
     "$(echo "$convert_s/$cp_s" | bc -l)"
 printf 'per-round ratio      %s\n' "$(round_ratios "${convert_times[*]}" "${cp_times[*]}")"
+round_lines "cp ${cp_times[*]}" "convert ${convert_times[*]}"
 printf 'peak anon memory     %.1f MB\n' "$(echo "$peak_kb/1024" | bc -l)"
 tail -1 "$work/report.txt"

@@ -63,6 +63,7 @@ printf 'convert --to eml     %.3f s best, %.3f s worst  (%.0f MB/s of archive)\n
 printf 'ratio eml/cp         %.2f  (best against best; target: at most 1.5)\n' \
     "$(echo "$eml_s/$cp_s" | bc -l)"
 printf 'per-round ratio      %s\n' "$(round_ratios "${eml_times[*]}" "${cp_times[*]}")"
+round_lines "cp ${cp_times[*]}" "eml ${eml_times[*]}" "plain-writes ${floor_times[*]}"
 printf 'written              %d EML files, %.1f MB; %d other files\n' "$files" "$(echo "$bytes/1048576" | bc -l)" "$others"
 floor_s=$(best "${floor_times[@]}")
 printf 'plain file writes    %.3f s best, %.3f s worst: ratio to cp %s\n' "$floor_s" \

@@ -2,7 +2,8 @@
 # sets `archive` (the first argument, or build/bench/large.olm generated once, about 1 GB) and
 # `size` (its bytes), and defines `now` (seconds since the epoch), `best` and `worst` (the least
 # and greatest of their arguments), `rate SECONDS` (the archive's megabytes per second) and
-# `round_ratios "JOB TIMES" "REFERENCE TIMES"` (the median and range of the per-round ratios).
+# `round_ratios "JOB TIMES" "REFERENCE TIMES"` (the median and range of the per-round ratios) and
+# `round_lines "NAME TIMES"...` (each round's times, one line per round).
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)" --target parvelle-cli olmgen >/dev/null
 archive=${1:-build/bench/large.olm}
@@ -26,4 +27,23 @@ round_ratios() {
         awk '{ r[NR] = $1 } END {
             m = (NR % 2) ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2
             printf "%.2f median (rounds: %.2f to %.2f)", m, r[1], r[NR] }'
+}
+
+# One line per round with each job's time in it: the spread of a shared machine shows in them.
+round_lines() {
+    local names=() columns=() arg
+    for arg in "$@"; do
+        names+=("${arg%% *}")
+        columns+=("${arg#* }")
+    done
+    local rounds
+    rounds=$(wc -w <<<"${columns[0]}")
+    local r c
+    for ((r = 1; r <= rounds; r++)); do
+        printf '  round %-2d' "$r"
+        for ((c = 0; c < ${#names[@]}; c++)); do
+            printf '  %s %.3f s' "${names[c]}" "$(cut -d' ' -f"$r" <<<"${columns[c]}")"
+        done
+        printf '\n'
+    done
 }
