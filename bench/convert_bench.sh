@@ -15,12 +15,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/parvelle-convert-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 cat "$archive" >/dev/null # warm the page cache
-# The memory is sampled with shell builtins only: starting a process (awk, sleep) twenty times a
-# second took a measurable share of a two-core machine from the conversion being timed.
-exec {pause}<> <(:)
 cp_times=()
 convert_times=()
-peak_kb=0
 status=0
 for ((run = 1; run <= runs; run++)); do
     rm -rf "$work/pst"
@@ -36,12 +32,7 @@ for ((run = 1; run <= runs; run++)); do
     t0=$(now)
     build/parvelle-cli convert "$archive" --to pst --out "$work/pst" >"$work/report.txt" &
     pid=$!
-    while kill -0 "$pid" 2>/dev/null; do
-        while read -r key kb _; do
-            [ "$key" = "RssAnon:" ] && [ "$kb" -gt "$peak_kb" ] && peak_kb=$kb
-        done 2>/dev/null <"/proc/$pid/status" || true
-        read -r -t 0.05 -u "$pause" _ || true
-    done
+    watch_peak_memory "$pid" 0.05
     wait "$pid" || status=$?
     sync -f "$work"
     t1=$(now)

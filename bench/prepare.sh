@@ -2,8 +2,10 @@
 # sets `archive` (the first argument, or build/bench/large.olm generated once, about 1 GB) and
 # `size` (its bytes), and defines `now` (seconds since the epoch), `best` and `worst` (the least
 # and greatest of their arguments), `rate SECONDS` (the archive's megabytes per second) and
-# `round_ratios "JOB TIMES" "REFERENCE TIMES"` (the median and range of the per-round ratios) and
-# `round_lines "NAME TIMES"...` (each round's times, one line per round).
+# `round_ratios "JOB TIMES" "REFERENCE TIMES"` (the median and range of the per-round ratios),
+# `round_lines "NAME TIMES"...` (each round's times, one line per round) and
+# `watch_peak_memory PID SECONDS` (raises `peak_kb` to the process's anonymous memory until it
+# ends).
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)" --target parvelle-cli olmgen >/dev/null
 archive=${1:-build/bench/large.olm}
@@ -45,5 +47,20 @@ round_lines() {
             printf '  %s %.3f s' "${names[c]}" "$(cut -d' ' -f"$r" <<<"${columns[c]}")"
         done
         printf '\n'
+    done
+}
+
+# Samples the process's anonymous memory (heap; pages of mapped files excluded) every SECONDS
+# until it ends, keeping the largest in `peak_kb`. Shell builtins only: starting awk and sleep
+# dozens of times a second took a measurable share of a two-core machine from the job timed.
+peak_kb=0
+exec {watch_pause}<> <(:)
+watch_peak_memory() {
+    local pid=$1 interval=$2 key kb
+    while kill -0 "$pid" 2>/dev/null; do
+        while read -r key kb _; do
+            [ "$key" = "RssAnon:" ] && [ "$kb" -gt "$peak_kb" ] && peak_kb=$kb
+        done 2>/dev/null <"/proc/$pid/status" || true
+        read -r -t "$interval" -u "$watch_pause" _ || true
     done
 }

@@ -11,13 +11,9 @@ source bench/prepare.sh "$@"
 
 runs=${RUNS:-3}
 cat "$archive" >/dev/null # warm the page cache
-# The memory is sampled with shell builtins only: starting awk and sleep fifty times a second
-# took a measurable share of a two-core machine from the scan being timed.
-exec {pause}<> <(:)
 out=$(mktemp)
 cat_times=()
 scan_times=()
-peak_kb=0
 for ((run = 0; run < runs; ++run)); do
     t0=$(now); cat "$archive" >/dev/null; t1=$(now)
     cat_times+=("$(echo "$t1 - $t0" | bc -l)")
@@ -25,12 +21,7 @@ for ((run = 0; run < runs; ++run)); do
     t0=$(now)
     build/parvelle-cli scan "$archive" --json >"$out" &
     pid=$!
-    while kill -0 "$pid" 2>/dev/null; do
-        while read -r key kb _; do
-            [ "$key" = "RssAnon:" ] && [ "$kb" -gt "$peak_kb" ] && peak_kb=$kb
-        done 2>/dev/null <"/proc/$pid/status" || true
-        read -r -t 0.02 -u "$pause" _ || true
-    done
+    watch_peak_memory "$pid" 0.02
     wait "$pid"
     t1=$(now)
     scan_times+=("$(echo "$t1 - $t0" | bc -l)")
