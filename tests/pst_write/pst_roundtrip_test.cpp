@@ -241,6 +241,30 @@ TEST_F(PstRoundTrip, ThousandsOfMessagesInOneFolder) {
     expectReadersAgree(pst, expected);
 }
 
+// The store takes the values of the messages it is given instead of copying them; copies of a
+// message share its embedded messages, so each copy must still find them whole, whether it is
+// queued (small) or written at once (attachments too large to queue).
+TEST_F(PstRoundTrip, CopiesSharingAnEmbeddedMessageEachKeepIt) {
+    mapi::Message inner = simpleMail("Shared inner", "Embedded in several mails.");
+    mapi::Message small = simpleMail("Small outer", "Queued.");
+    small.attachments.push_back(mapi::Attachment::embeddedMessage("Shared inner", inner));
+    mapi::Message large = small;
+    large.attachments.push_back(
+        mapi::Attachment::byValue("big.bin", mapi::Binary(std::size_t{5} << 20, 0x5A)));
+    CorpusFolder folder{"Shared", "IPF.Note", {}};
+    for (int i = 0; i < 4; ++i) {
+        mapi::Message copy = i % 2 == 0 ? large : small;
+        copy.props.setString(mapi::tags::kSubject, "Outer " + std::to_string(i));
+        folder.messages.push_back(std::move(copy));
+    }
+    const std::vector<CorpusFolder> corpus{folder};
+    const std::string pst = write(corpus);
+    const SeenStore expected = expectedView(corpus);
+    for (const SeenItem& item : expected.folders.at("Shared"))
+        ASSERT_EQ(item.attachments.front().embeddedSubject, "Shared inner");
+    expectReadersAgree(pst, expected, false);
+}
+
 // A hierarchy table that spans blocks.
 TEST_F(PstRoundTrip, FolderWithManySubfolders) {
     const auto corpus = manySubfolders("Projects", 600);

@@ -62,9 +62,9 @@ std::uint64_t bagSize(const PropertyBag& bag) {
 void deriveRecipient(Recipient& r, std::size_t index) {
     PropertyBag& p = r.props;
     const std::string address = p.string(tags::kEmailAddress);
-    if (p.string(tags::kDisplayName).empty())
+    if (p.stringView(tags::kDisplayName).empty())
         p.setString(tags::kDisplayName, address);
-    if (p.string(tags::kAddressType).empty())
+    if (p.stringView(tags::kAddressType).empty())
         p.setString(tags::kAddressType, "SMTP");
     const std::string name = p.string(tags::kDisplayName);
     const std::string type = p.string(tags::kAddressType);
@@ -232,14 +232,15 @@ void deriveOnSave(Message& m, const SaveOptions& options) {
 
     // Bodies: HTML kept as bytes (UTF-8 when given as text); plain text derived from HTML.
     if (const PropValue* html = p.get(tags::kHtml); html && html->asString()) {
-        const std::string bytes = *html->asString();
-        p.setBinary(tags::kHtml, Binary(bytes.begin(), bytes.end()));
+        const std::string& text = *html->asString();
+        p.setBinary(tags::kHtml, Binary(text.begin(), text.end()));
         setIfMissing(p, tags::kInternetCodepage, PropValue::i4(65001));
     }
     const PropValue* html = p.get(tags::kHtml);
     if (!p.has(tags::kBody) && html && html->asBinary()) {
         const Binary& bytes = *html->asBinary();
-        p.setString(tags::kBody, htmlToPlainText(std::string(bytes.begin(), bytes.end())));
+        p.setString(tags::kBody,
+                    htmlToPlainText({reinterpret_cast<const char*>(bytes.data()), bytes.size()}));
     }
     if (!p.has(tags::kNativeBody))
         p.setInt(tags::kNativeBody, html ? 3 : (p.has(tags::kRtfCompressed) ? 2 : 1));

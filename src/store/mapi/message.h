@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace parvelle::mapi {
@@ -45,6 +46,9 @@ public:
     const std::map<std::uint16_t, PropValue>& tagged() const { return tagged_; }
     const std::map<NamedProperty, PropValue>& named() const { return named_; }
     bool empty() const { return tagged_.empty() && named_.empty(); }
+    // Hands the values over without copying them; the bag is left empty.
+    std::map<std::uint16_t, PropValue> releaseTagged() { return std::exchange(tagged_, {}); }
+    std::map<NamedProperty, PropValue> releaseNamed() { return std::exchange(named_, {}); }
 
 private:
     std::map<std::uint16_t, PropValue> tagged_;

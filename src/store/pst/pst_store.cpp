@@ -557,27 +557,63 @@ std::optional<std::uint16_t> PstStore::namedPropertyId(const mapi::NamedProperty
 }
 
 std::optional<std::map<std::uint32_t, PropValue>>
-PstStore::resolveProperties(const mapi::PropertyBag& bag, std::string& error) {
+PstStore::resolveProperties(mapi::PropertyBag& bag, bool take, std::string& error) {
     std::map<std::uint32_t, PropValue> out;
-    for (const auto& [id, value] : bag.tagged())
+    // Values of a bag come in id order, so each tagged one goes at the end.
+    auto put = [&out](std::uint16_t id, auto&& value) {
         if (value.isWellFormed())
-            out[mapi::makeTag(id, value.type())] = value;
-    for (const auto& [name, value] : bag.named()) {
+            out.emplace_hint(out.end(), mapi::makeTag(id, value.type()),
+                             std::forward<decltype(value)>(value));
+    };
+    auto putNamed = [&](const mapi::NamedProperty& name, auto&& value) {
         if (!value.isWellFormed())
-            continue;
+            return true;
         std::optional<std::uint16_t> id;
         {
             std::lock_guard lock(nameMutex_);
             id = nameMap_.idFor(name);
         }
-        if (!id) {
-            error = "the store has no more ids for named properties";
-            return std::nullopt;
-        }
-        out[mapi::makeTag(*id, value.type())] = value;
+        if (!id)
+            return false;
+        out.insert_or_assign(mapi::makeTag(*id, value.type()),
+                             std::forward<decltype(value)>(value));
+        return true;
+    };
+    bool named = true;
+    if (take) {
+        for (auto& [id, value] : bag.releaseTagged())
+            put(id, std::move(value));
+        for (auto& [name, value] : bag.releaseNamed())
+            named = named && putNamed(name, std::move(value));
+    } else {
+        for (const auto& [id, value] : bag.tagged())
+            put(id, value);
+        for (const auto& [name, value] : bag.named())
+            named = named && putNamed(name, value);
+    }
+    if (!named) {
+        error = "the store has no more ids for named properties";
+        return std::nullopt;
     }
     return out;
 }
+
+namespace {
+
+// A resolved property by its id, whatever its type (null when absent).
+const PropValue* valueOf(const std::map<std::uint32_t, PropValue>& props, mapi::PropTag tag) {
+    const std::uint32_t low = std::uint32_t{mapi::tagId(tag)} << 16;
+    const auto it = props.lower_bound(low);
+    return it != props.end() && (it->first >> 16) == (low >> 16) ? &it->second : nullptr;
+}
+
+std::string stringOf(const std::map<std::uint32_t, PropValue>& props, mapi::PropTag tag) {
+    const PropValue* v = valueOf(props, tag);
+    const std::string* text = v ? v->asString() : nullptr;
+    return text ? *text : std::string();
+}
+
+} // namespace
 
 bool PstStore::validate(const mapi::Message& message, std::string& error) const {
     for (const mapi::Attachment& a : message.attachments) {
@@ -597,9 +633,8 @@ bool PstStore::validate(const mapi::Message& message, std::string& error) const 
     return true;
 }
 
-std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
-                                                        std::string& error) {
-    auto props = resolveProperties(m.props, error);
+std::optional<PstStore::Written> PstStore::writeMessage(mapi::Message& m, std::string& error) {
+    auto props = resolveProperties(m.props, true, error);
     if (!props)
         return std::nullopt;
     NdbWriter& ndb = *ndb_;
@@ -616,8 +651,8 @@ std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
 
     // Recipient table: one row per recipient, every recipient property a column.
     std::vector<std::map<std::uint32_t, PropValue>> recipientRows;
-    for (const mapi::Recipient& r : m.recipients) {
-        auto row = resolveProperties(r.props, error);
+    for (mapi::Recipient& r : m.recipients) {
+        auto row = resolveProperties(r.props, true, error);
         if (!row)
             return std::nullopt;
         recipientRows.push_back(std::move(*row));
@@ -635,8 +670,8 @@ std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
     if (!m.attachments.empty()) {
         std::vector<std::map<std::uint32_t, PropValue>> rows;
         std::vector<std::uint32_t> rowIds;
-        for (const mapi::Attachment& a : m.attachments) {
-            auto aprops = resolveProperties(a.props, error);
+        for (mapi::Attachment& a : m.attachments) {
+            auto aprops = resolveProperties(a.props, true, error);
             if (!aprops)
                 return abandon(subnodes);
             std::erase_if(*aprops, [](const auto& kv) { return (kv.first >> 16) == 0x3701; });
@@ -645,6 +680,9 @@ std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
             std::vector<SubnodeEntry> attachSubnodes;
             std::uint64_t contentSize = 0;
             if (a.isEmbedded()) {
+                // One shared with the caller's copy of the message is left as it is.
+                if (a.embedded.use_count() > 1)
+                    a.embedded = std::make_shared<mapi::Message>(*a.embedded);
                 auto inner = writeMessage(*a.embedded, error);
                 if (!inner)
                     return abandon(subnodes);
@@ -694,8 +732,8 @@ std::optional<PstStore::Written> PstStore::writeMessage(const mapi::Message& m,
                     }
                 }
                 if (!readable) {
-                    error =
-                        "cannot read the attachment \"" + a.props.string(tags::kDisplayName) + "\"";
+                    error = "cannot read the attachment \"" +
+                            stringOf(*aprops, tags::kDisplayName) + "\"";
                     return abandon(subnodes);
                 }
             }
@@ -846,6 +884,7 @@ bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string&
             if (writerFailed_)
                 return std::string(); // the first failure is the one reported
             std::string failure;
+            const std::string subject = queued.props.string(tags::kSubject);
             try {
                 if (storeMessage(folderId, queued, failure))
                     return std::string();
@@ -854,7 +893,7 @@ bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string&
             }
             writerFailed_ = true;
             return "the PST file could not be written (at the message \"" +
-                   queued.props.string(tags::kSubject) + "\"): " + failure;
+                   subject + "\"): " + failure;
         },
         held);
     return true;
@@ -875,7 +914,8 @@ bool PstStore::storeMessage(FolderId folderId, mapi::Message& message, std::stri
         static_cast<std::uint32_t>(std::min<std::uint64_t>(written->size, 0xFFFFFFFFull)));
     f.contents.setRow(nid, written->props);
     ++f.info.contentCount;
-    if ((message.props.int32(tags::kMessageFlags) & tags::kMsgFlagRead) == 0)
+    const PropValue* flags = valueOf(written->props, tags::kMessageFlags);
+    if (((flags ? flags->asInt32().value_or(0) : 0) & tags::kMsgFlagRead) == 0)
         ++f.info.unreadCount;
     markFolderChanged(f);
 

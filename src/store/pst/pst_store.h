@@ -124,7 +124,9 @@ private:
         std::uint64_t size = 0;
         std::map<std::uint32_t, mapi::PropValue> props; // the message's, resolved to tags
     };
-    std::optional<Written> writeMessage(const mapi::Message& message, std::string& error);
+    // The message's values are moved into what is written, not copied: the caller hands over a
+    // message of its own (embedded messages it shares with others are copied).
+    std::optional<Written> writeMessage(mapi::Message& message, std::string& error);
     bool storeMessage(FolderId folder, mapi::Message& message, std::string& error);
     bool assignNamedIds(const mapi::Message& message, std::string& error);
     bool readContents(mapi::Message& message, std::string& error);
@@ -138,8 +140,10 @@ private:
     std::string drain() const;
     // Commits; with `wait`, returns once the commit is durable.
     bool commitNow(std::string& error, bool wait = true);
+    // The bag's values keyed by full tag, named ones by this store's ids; `take` moves them out
+    // of the bag (left empty) instead of copying them.
     std::optional<std::map<std::uint32_t, mapi::PropValue>>
-    resolveProperties(const mapi::PropertyBag& bag, std::string& error);
+    resolveProperties(mapi::PropertyBag& bag, bool take, std::string& error);
     bool validate(const mapi::Message& message, std::string& error) const;
     void markFolderChanged(Folder& f);
     void setHierarchyRow(Folder& parent, const Folder& child);
