@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "dist_list_stream.h"
 
 namespace parvelle::mapi {
@@ -344,6 +346,49 @@ TEST(PropertyBag, KeysAreIdsWhateverTheType) {
     EXPECT_TRUE(bag.remove(tags::kSubject));
     EXPECT_FALSE(bag.has(tags::kSubject));
     EXPECT_EQ(bag.int32(tags::kImportance, 7), 7);
+}
+
+// Values are read back in id order whatever order they were set, replaced and removed in, and
+// each id keeps its own value through all of it.
+TEST(PropertyBag, ReadsBackInIdOrderThroughSetsReplacementsAndRemovals) {
+    struct Step {
+        char op; // 's' set, 'r' remove
+        std::uint16_t id;
+    };
+    const std::vector<std::vector<Step>> cases = {
+        {{'s', 0x0E07}, {'s', 0x0037}, {'s', 0x3001}, {'s', 0x0017}},
+        {{'s', 5}, {'s', 3}, {'s', 9}, {'r', 3}, {'s', 1}, {'s', 3}},
+        {{'s', 1}, {'s', 2}, {'s', 3}, {'r', 3}, {'r', 1}, {'s', 0}, {'s', 4}},
+        {{'s', 7}, {'s', 2}, {'s', 7}, {'r', 7}, {'r', 2}, {'r', 2}, {'s', 2}},
+        {{'s', 0x8001}, {'s', 0x0001}, {'s', 0x7FFF}, {'r', 0x0001}, {'s', 0x4000}},
+    };
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        SCOPED_TRACE(c);
+        PropertyBag bag;
+        std::map<std::uint16_t, std::string> want;
+        int serial = 0;
+        for (const Step& step : cases[c]) {
+            const PropTag tag = makeTag(step.id, PropType::Unicode);
+            if (step.op == 's') {
+                const std::string text = std::to_string(step.id) + "#" + std::to_string(++serial);
+                bag.setString(tag, text);
+                want[step.id] = text;
+            } else {
+                EXPECT_EQ(bag.remove(tag), want.erase(step.id) == 1);
+            }
+        }
+        std::vector<std::pair<std::uint16_t, std::string>> seen;
+        for (const auto& [id, value] : bag.tagged())
+            seen.emplace_back(id, *value.asString());
+        const std::vector<std::pair<std::uint16_t, std::string>> inOrder(want.begin(),
+                                                                         want.end());
+        EXPECT_EQ(seen, inOrder);
+        for (const auto& [id, text] : want)
+            EXPECT_EQ(bag.string(makeTag(id, PropType::Unicode)), text);
+        auto released = bag.releaseTagged();
+        EXPECT_EQ(released.size(), want.size());
+        EXPECT_TRUE(bag.empty());
+    }
 }
 
 } // namespace

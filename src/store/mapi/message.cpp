@@ -2,13 +2,36 @@
 
 #include "store/mapi/tags.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
 namespace parvelle::mapi {
 
+std::size_t PropertyBag::position(std::uint16_t id) const {
+    std::size_t low = 0, high = order_.size();
+    while (low < high) {
+        const std::size_t mid = (low + high) / 2;
+        if (entries_[order_[mid]].id < id)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return low;
+}
+
 void PropertyBag::set(PropTag tag, PropValue value) {
-    tagged_[tagId(tag)] = std::move(value);
+    const std::uint16_t id = tagId(tag);
+    const std::size_t at = position(id);
+    if (at < order_.size() && entries_[order_[at]].id == id) {
+        entries_[order_[at]].value = std::move(value);
+        return;
+    }
+    if (entries_.empty())
+        entries_.reserve(16);
+    order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(at),
+                  static_cast<std::uint16_t>(entries_.size()));
+    entries_.push_back({id, std::move(value)});
 }
 
 void PropertyBag::setNamed(const NamedProperty& name, PropValue value) {
@@ -16,8 +39,11 @@ void PropertyBag::setNamed(const NamedProperty& name, PropValue value) {
 }
 
 const PropValue* PropertyBag::get(PropTag tag) const {
-    auto it = tagged_.find(tagId(tag));
-    return it == tagged_.end() ? nullptr : &it->second;
+    const std::uint16_t id = tagId(tag);
+    const std::size_t at = position(id);
+    if (at < order_.size() && entries_[order_[at]].id == id)
+        return &entries_[order_[at]].value;
+    return nullptr;
 }
 
 const PropValue* PropertyBag::getNamed(const NamedProperty& name) const {
@@ -26,11 +52,34 @@ const PropValue* PropertyBag::getNamed(const NamedProperty& name) const {
 }
 
 bool PropertyBag::remove(PropTag tag) {
-    return tagged_.erase(tagId(tag)) > 0;
+    const std::uint16_t id = tagId(tag);
+    const std::size_t at = position(id);
+    if (at == order_.size() || entries_[order_[at]].id != id)
+        return false;
+    // The last entry takes the removed one's place.
+    const std::uint16_t slot = order_[at];
+    const auto last = static_cast<std::uint16_t>(entries_.size() - 1);
+    order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(at));
+    if (slot != last) {
+        entries_[slot] = std::move(entries_[last]);
+        *std::find(order_.begin(), order_.end(), last) = slot;
+    }
+    entries_.pop_back();
+    return true;
 }
 
 bool PropertyBag::removeNamed(const NamedProperty& name) {
     return named_.erase(name) > 0;
+}
+
+std::vector<std::pair<std::uint16_t, PropValue>> PropertyBag::releaseTagged() {
+    std::vector<std::pair<std::uint16_t, PropValue>> out;
+    out.reserve(order_.size());
+    for (const std::uint16_t slot : order_)
+        out.emplace_back(entries_[slot].id, std::move(entries_[slot].value));
+    entries_.clear();
+    order_.clear();
+    return out;
 }
 
 std::string PropertyBag::string(PropTag tag, std::string fallback) const {

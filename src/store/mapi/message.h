@@ -20,7 +20,41 @@ namespace parvelle::mapi {
 // a full tag but only its id is the key (a value's type travels with the value), so setting a
 // property replaces any value of the same id or name whatever its type.
 class PropertyBag {
+    struct Entry {
+        std::uint16_t id;
+        PropValue value;
+    };
+
 public:
+    // The tagged values in id order, each as a pair of id and value.
+    class Tagged {
+    public:
+        class iterator {
+        public:
+            iterator(const PropertyBag& bag, std::size_t at) : bag_(&bag), at_(at) {}
+            std::pair<std::uint16_t, const PropValue&> operator*() const {
+                const Entry& e = bag_->entries_[bag_->order_[at_]];
+                return {e.id, e.value};
+            }
+            iterator& operator++() {
+                ++at_;
+                return *this;
+            }
+            bool operator==(const iterator& other) const { return at_ == other.at_; }
+
+        private:
+            const PropertyBag* bag_;
+            std::size_t at_;
+        };
+        explicit Tagged(const PropertyBag& bag) : bag_(bag) {}
+        iterator begin() const { return {bag_, 0}; }
+        iterator end() const { return {bag_, bag_.order_.size()}; }
+        std::size_t size() const { return bag_.order_.size(); }
+
+    private:
+        const PropertyBag& bag_;
+    };
+
     void set(PropTag tag, PropValue value);
     void setNamed(const NamedProperty& name, PropValue value);
     // Convenience setters for the common types.
@@ -43,15 +77,23 @@ public:
     std::int32_t int32(PropTag tag, std::int32_t fallback = 0) const;
     bool boolean(PropTag tag, bool fallback = false) const;
 
-    const std::map<std::uint16_t, PropValue>& tagged() const { return tagged_; }
+    Tagged tagged() const { return Tagged(*this); }
     const std::map<NamedProperty, PropValue>& named() const { return named_; }
-    bool empty() const { return tagged_.empty() && named_.empty(); }
-    // Hands the values over without copying them; the bag is left empty.
-    std::map<std::uint16_t, PropValue> releaseTagged() { return std::exchange(tagged_, {}); }
+    bool empty() const { return entries_.empty() && named_.empty(); }
+    // Hands the values over without copying them (tagged ones in id order); the bag is left
+    // empty.
+    std::vector<std::pair<std::uint16_t, PropValue>> releaseTagged();
     std::map<NamedProperty, PropValue> releaseNamed() { return std::exchange(named_, {}); }
 
 private:
-    std::map<std::uint16_t, PropValue> tagged_;
+    // Where `id` is or would go in order_.
+    std::size_t position(std::uint16_t id) const;
+
+    // A bag holds tens of values and is built on one thread and read on another: the values
+    // live in one block, in the order they were first set, with their order by id kept beside
+    // them as indexes, so that adding one moves two-byte indexes rather than values.
+    std::vector<Entry> entries_;
+    std::vector<std::uint16_t> order_;
     std::map<NamedProperty, PropValue> named_;
 };
 
