@@ -6,6 +6,7 @@
 #include "store/mapi/tags.h"
 
 #include <cctype>
+#include <type_traits>
 
 namespace parvelle::mapi {
 
@@ -30,6 +31,14 @@ std::string joinDisplayNames(const Message& m, std::int32_t kind) {
 void setIfMissing(PropertyBag& bag, PropTag tag, PropValue value) {
     if (!bag.has(tag))
         bag.set(tag, std::move(value));
+}
+
+// The same for a value worth building only when it is missing.
+template <class Make>
+    requires std::is_invocable_r_v<PropValue, Make>
+void setIfMissing(PropertyBag& bag, PropTag tag, Make&& make) {
+    if (!bag.has(tag))
+        bag.set(tag, make());
 }
 
 std::uint64_t valueSize(const PropValue& v) {
@@ -69,20 +78,22 @@ void deriveRecipient(Recipient& r, std::size_t index) {
     const std::string name = p.string(tags::kDisplayName);
     const std::string type = p.string(tags::kAddressType);
     setIfMissing(p, tags::kRecipientType, PropValue::i4(tags::kRecipTo));
-    setIfMissing(p, tags::kEntryId, PropValue::binary(oneOffEntryId(name, type, address)));
-    setIfMissing(p, tags::kRecordKey,
-                 PropValue::binary(p.get(tags::kEntryId)->asBinary()
-                                       ? *p.get(tags::kEntryId)->asBinary()
-                                       : Binary{}));
-    setIfMissing(p, tags::kSearchKey, PropValue::binary(addressSearchKey(type, address)));
+    setIfMissing(p, tags::kEntryId,
+                 [&] { return PropValue::binary(oneOffEntryId(name, type, address)); });
+    setIfMissing(p, tags::kRecordKey, [&] {
+        const Binary* entryId = p.get(tags::kEntryId)->asBinary();
+        return PropValue::binary(entryId ? *entryId : Binary{});
+    });
+    setIfMissing(p, tags::kSearchKey,
+                 [&] { return PropValue::binary(addressSearchKey(type, address)); });
     setIfMissing(p, tags::kObjectType, PropValue::i4(tags::kObjectMailUser));
     setIfMissing(p, tags::kDisplayType, PropValue::i4(0)); // DT_MAILUSER
     setIfMissing(p, tags::kResponsibility, PropValue::boolean(false));
     setIfMissing(p, tags::kSendRichInfo, PropValue::boolean(false));
-    setIfMissing(p, tags::kDisplayName7Bit, PropValue::unicode(name));
-    setIfMissing(p, tags::kTransmittableDisplayName, PropValue::unicode(name));
+    setIfMissing(p, tags::kDisplayName7Bit, [&] { return PropValue::unicode(name); });
+    setIfMissing(p, tags::kTransmittableDisplayName, [&] { return PropValue::unicode(name); });
     if (text::equalsIgnoreAsciiCase(type, "SMTP"))
-        setIfMissing(p, tags::kSmtpAddress, PropValue::unicode(address));
+        setIfMissing(p, tags::kSmtpAddress, [&] { return PropValue::unicode(address); });
     p.setInt(tags::kRowId, static_cast<std::int32_t>(index));
 }
 
@@ -103,8 +114,10 @@ void deriveAttachment(Attachment& a, std::size_t index, const SaveOptions& optio
     } else {
         const std::string longName = p.string(tags::kAttachLongFilename);
         if (!longName.empty()) {
-            setIfMissing(p, tags::kAttachFilename, PropValue::unicode(shortFileName(longName)));
-            setIfMissing(p, tags::kAttachExtension, PropValue::unicode(fileExtension(longName)));
+            setIfMissing(p, tags::kAttachFilename,
+                         [&] { return PropValue::unicode(shortFileName(longName)); });
+            setIfMissing(p, tags::kAttachExtension,
+                         [&] { return PropValue::unicode(fileExtension(longName)); });
             if (p.string(tags::kDisplayName).empty())
                 p.setString(tags::kDisplayName, longName);
         }
@@ -201,7 +214,7 @@ void deriveOnSave(Message& m, const SaveOptions& options) {
     p.setString(tags::kSubject, subject);
     p.setString(tags::kSubjectPrefix, parts.prefix);
     p.setString(tags::kNormalizedSubject, parts.normalized);
-    setIfMissing(p, tags::kConversationTopic, PropValue::unicode(parts.normalized));
+    setIfMissing(p, tags::kConversationTopic, [&] { return PropValue::unicode(parts.normalized); });
 
     // Recipients and the display lists built from them.
     for (std::size_t i = 0; i < m.recipients.size(); ++i)
@@ -220,14 +233,16 @@ void deriveOnSave(Message& m, const SaveOptions& options) {
         const std::string type = p.string(tags::kSenderAddrType);
         const std::string name = p.string(tags::kSenderName);
         setIfMissing(p, tags::kSenderEntryId,
-                     PropValue::binary(oneOffEntryId(name, type, senderEmail)));
+                     [&] { return PropValue::binary(oneOffEntryId(name, type, senderEmail)); });
         setIfMissing(p, tags::kSenderSearchKey,
-                     PropValue::binary(addressSearchKey(type, senderEmail)));
-        setIfMissing(p, tags::kSentRepresentingName, PropValue::unicode(name));
-        setIfMissing(p, tags::kSentRepresentingEmail, PropValue::unicode(senderEmail));
-        setIfMissing(p, tags::kSentRepresentingAddrType, PropValue::unicode(type));
-        setIfMissing(p, tags::kSentRepresentingEntryId, *p.get(tags::kSenderEntryId));
-        setIfMissing(p, tags::kSentRepresentingSearchKey, *p.get(tags::kSenderSearchKey));
+                     [&] { return PropValue::binary(addressSearchKey(type, senderEmail)); });
+        setIfMissing(p, tags::kSentRepresentingName, [&] { return PropValue::unicode(name); });
+        setIfMissing(p, tags::kSentRepresentingEmail,
+                     [&] { return PropValue::unicode(senderEmail); });
+        setIfMissing(p, tags::kSentRepresentingAddrType, [&] { return PropValue::unicode(type); });
+        setIfMissing(p, tags::kSentRepresentingEntryId, [&] { return *p.get(tags::kSenderEntryId); });
+        setIfMissing(p, tags::kSentRepresentingSearchKey,
+                     [&] { return *p.get(tags::kSenderSearchKey); });
     }
 
     // Bodies: HTML kept as bytes (UTF-8 when given as text); plain text derived from HTML.
@@ -249,12 +264,12 @@ void deriveOnSave(Message& m, const SaveOptions& options) {
     // Times: creation and modification, submit and delivery (each defaults to the other, then
     // to creation) so that Outlook does not show the conversion date.
     setIfMissing(p, tags::kCreationTime, PropValue::time(options.now));
-    setIfMissing(p, tags::kLastModificationTime, *p.get(tags::kCreationTime));
+    setIfMissing(p, tags::kLastModificationTime, [&] { return *p.get(tags::kCreationTime); });
     if (!p.has(tags::kClientSubmitTime))
         p.set(tags::kClientSubmitTime, p.has(tags::kMessageDeliveryTime)
                                            ? *p.get(tags::kMessageDeliveryTime)
                                            : *p.get(tags::kCreationTime));
-    setIfMissing(p, tags::kMessageDeliveryTime, *p.get(tags::kClientSubmitTime));
+    setIfMissing(p, tags::kMessageDeliveryTime, [&] { return *p.get(tags::kClientSubmitTime); });
 
     setIfMissing(p, tags::kImportance, PropValue::i4(1));
     setIfMissing(p, tags::kPriority, PropValue::i4(0));

@@ -27,8 +27,10 @@ void PropertyBag::set(PropTag tag, PropValue value) {
         entries_[order_[at]].value = std::move(value);
         return;
     }
-    if (entries_.empty())
-        entries_.reserve(16);
+    // Recipients and attachments hold a dozen or two values, messages up to a hundred: growing
+    // by doubling would move a message's values four times over.
+    if (entries_.size() == entries_.capacity())
+        entries_.reserve(entries_.empty() ? 16 : entries_.size() < 64 ? 128 : 2 * entries_.size());
     order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(at),
                   static_cast<std::uint16_t>(entries_.size()));
     entries_.push_back({id, std::move(value)});
