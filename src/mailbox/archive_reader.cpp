@@ -105,14 +105,11 @@ std::optional<std::string> ArchiveReader::read(const ItemSource& item) {
 }
 
 ArchiveWindow::ArchiveWindow(std::span<const std::uint8_t> mapped, std::size_t window)
-    : mapped_(mapped), window_(std::max<std::size_t>(window, 1)) {
-    // Unbuffered: each window is read straight into our own buffer.
-    file_.pubsetbuf(nullptr, 0);
-}
+    : mapped_(mapped), window_(std::max<std::size_t>(window, 1)) {}
 
 bool ArchiveWindow::open(const std::string& path) {
-    fileOpen_ = file_.open(path, std::ios::in | std::ios::binary) != nullptr;
-    return fileOpen_;
+    file_ = platform::ReadOnlyFile::open(path);
+    return file_ != nullptr;
 }
 
 const std::uint8_t* ArchiveWindow::view(std::uint64_t pos, std::size_t n) {
@@ -123,21 +120,22 @@ const std::uint8_t* ArchiveWindow::view(std::uint64_t pos, std::size_t n) {
         return mapped_.data() + pos;
     if (length_ != 0 && pos >= start_ && pos - start_ + n <= length_)
         return buffer_.get() + (pos - start_);
-    if (!fileOpen_ || n > window_)
+    if (!file_ || n > window_)
         return mapped_.data() + pos;
     if (!buffer_)
         buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(window_);
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(window_, total - pos));
+    // Reads grow while the walk takes the file front to back (runs of documents) and start small
+    // again where it jumps ahead (over an attachment's data): bytes nobody looks at are not
+    // copied, and runs of small members still cost one read per window.
+    const bool continuing = length_ != 0 && pos >= start_ && pos <= start_ + length_;
+    readSize_ = continuing ? std::min(window_, readSize_ * 2) : std::min(window_, kFirstRead);
+    const auto want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(std::max(n, readSize_), total - pos));
     length_ = 0;
-    const auto target = static_cast<std::streamoff>(pos);
-    if (file_.pubseekpos(target, std::ios::in) != std::streampos(target))
-        return mapped_.data() + pos;
-    const std::streamsize got =
-        file_.sgetn(reinterpret_cast<char*>(buffer_.get()), static_cast<std::streamsize>(want));
-    if (got < static_cast<std::streamsize>(n))
+    if (!file_->readAt(pos, {buffer_.get(), want}))
         return mapped_.data() + pos;
     start_ = pos;
-    length_ = static_cast<std::size_t>(got);
+    length_ = want;
     return buffer_.get();
 }
 

@@ -64,7 +64,7 @@ class ArchiveWindow final : public ZipByteSource {
 public:
     static constexpr std::size_t kDefaultWindow = std::size_t{128} << 10;
 
-    // `mapped` is the same file mapped whole; `window` is the size of each read.
+    // `mapped` is the same file mapped whole; `window` is the size of the largest read.
     explicit ArchiveWindow(std::span<const std::uint8_t> mapped,
                            std::size_t window = kDefaultWindow);
     // False when the file cannot be opened for reading; the mapping then serves every request.
@@ -74,13 +74,16 @@ public:
     const std::uint8_t* view(std::uint64_t pos, std::size_t n) override;
 
 private:
+    // The first read after a jump; reads double from there while the walk goes on front to back.
+    static constexpr std::size_t kFirstRead = std::size_t{8} << 10;
+
     std::span<const std::uint8_t> mapped_;
     std::size_t window_;
-    std::filebuf file_;
-    bool fileOpen_ = false;
+    std::shared_ptr<platform::ReadOnlyFile> file_;
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::uint64_t start_ = 0;
     std::size_t length_ = 0;
+    std::size_t readSize_ = 0;
 };
 
 } // namespace parvelle::mailbox
