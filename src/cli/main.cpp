@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "platform/datetime.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ void usage() {
 } // namespace
 
 int main(int argc, char** argv) {
+    parvelle::platform::pinSystemTimeZone();
     std::setlocale(LC_ALL, "");
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         usage();

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 namespace parvelle::platform {
@@ -152,6 +153,17 @@ std::string isoUtcText(UnixSeconds t) {
     std::tm tm{};
     gmtime_r(&tt, &tm);
     return formatTm(tm, "%Y-%m-%dT%H:%M:%SZ");
+}
+
+void pinSystemTimeZone() {
+#if defined(__GLIBC__)
+    // Without TZ, glibc stats /etc/localtime in every tzset(), which strftime and mktime call;
+    // TZ naming that same file is read once. Qt takes this value as "the system's zone" too.
+    if (std::getenv("TZ") == nullptr) {
+        ::setenv("TZ", ":/etc/localtime", 0);
+        ::tzset();
+    }
+#endif
 }
 
 } // namespace parvelle::platform

@@ -36,4 +36,9 @@ std::string zeroDateText();
 // ISO 8601 UTC text ("2013-04-05T10:20:30Z").
 std::string isoUtcText(UnixSeconds t);
 
+// Settles the process on the system's time zone as it is at start-up (programs call it first
+// thing). Left to itself the C library looks at the system's zone file again in every call that
+// formats or converts a local time, thousands of times in a save.
+void pinSystemTimeZone();
+
 } // namespace parvelle::platform

@@ -380,8 +380,7 @@ TEST(PropertyBag, ReadsBackInIdOrderThroughSetsReplacementsAndRemovals) {
         std::vector<std::pair<std::uint16_t, std::string>> seen;
         for (const auto& [id, value] : bag.tagged())
             seen.emplace_back(id, *value.asString());
-        const std::vector<std::pair<std::uint16_t, std::string>> inOrder(want.begin(),
-                                                                         want.end());
+        const std::vector<std::pair<std::uint16_t, std::string>> inOrder(want.begin(), want.end());
         EXPECT_EQ(seen, inOrder);
         for (const auto& [id, text] : want)
             EXPECT_EQ(bag.string(makeTag(id, PropType::Unicode)), text);

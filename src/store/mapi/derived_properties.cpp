@@ -35,7 +35,7 @@ void setIfMissing(PropertyBag& bag, PropTag tag, PropValue value) {
 
 // The same for a value worth building only when it is missing.
 template <class Make>
-    requires std::is_invocable_r_v<PropValue, Make>
+requires std::is_invocable_r_v<PropValue, Make>
 void setIfMissing(PropertyBag& bag, PropTag tag, Make&& make) {
     if (!bag.has(tag))
         bag.set(tag, make());
@@ -240,7 +240,8 @@ void deriveOnSave(Message& m, const SaveOptions& options) {
         setIfMissing(p, tags::kSentRepresentingEmail,
                      [&] { return PropValue::unicode(senderEmail); });
         setIfMissing(p, tags::kSentRepresentingAddrType, [&] { return PropValue::unicode(type); });
-        setIfMissing(p, tags::kSentRepresentingEntryId, [&] { return *p.get(tags::kSenderEntryId); });
+        setIfMissing(p, tags::kSentRepresentingEntryId,
+                     [&] { return *p.get(tags::kSenderEntryId); });
         setIfMissing(p, tags::kSentRepresentingSearchKey,
                      [&] { return *p.get(tags::kSenderSearchKey); });
     }

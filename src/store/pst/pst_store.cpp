@@ -892,8 +892,8 @@ bool PstStore::addMessage(FolderId folderId, mapi::Message message, std::string&
                 failure = e.what();
             }
             writerFailed_ = true;
-            return "the PST file could not be written (at the message \"" +
-                   subject + "\"): " + failure;
+            return "the PST file could not be written (at the message \"" + subject +
+                   "\"): " + failure;
         },
         held);
     return true;

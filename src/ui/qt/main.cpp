@@ -4,6 +4,7 @@
 #include <atomic>
 #include <csignal>
 
+#include "platform/datetime.h"
 #include "ui/desktop_services.h"
 #include "ui/qt/common.h"
 #include "ui/qt/main_window.h"
@@ -19,6 +20,7 @@ extern "C" void onTerminate(int) {
 } // namespace
 
 int main(int argc, char** argv) {
+    parvelle::platform::pinSystemTimeZone();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Parvelle");
     // A second instance ends silently, leaving the first one as it is.
