@@ -9,31 +9,28 @@
 namespace parvelle::mapi {
 
 std::size_t PropertyBag::position(std::uint16_t id) const {
-    std::size_t low = 0, high = order_.size();
-    while (low < high) {
-        const std::size_t mid = (low + high) / 2;
-        if (entries_[order_[mid]].id < id)
-            low = mid + 1;
-        else
-            high = mid;
-    }
-    return low;
+    return static_cast<std::size_t>(
+        std::lower_bound(order_.begin(), order_.end(), id,
+                         [](const Key& key, std::uint16_t wanted) { return key.id < wanted; }) -
+        order_.begin());
 }
 
 void PropertyBag::set(PropTag tag, PropValue value) {
     const std::uint16_t id = tagId(tag);
     const std::size_t at = position(id);
-    if (at < order_.size() && entries_[order_[at]].id == id) {
-        entries_[order_[at]].value = std::move(value);
+    if (at < order_.size() && order_[at].id == id) {
+        entries_[order_[at].slot] = std::move(value);
         return;
     }
     // Recipients and attachments hold a dozen or two values, messages up to a hundred: growing
     // by doubling would move a message's values four times over.
-    if (entries_.size() == entries_.capacity())
-        entries_.reserve(entries_.empty() ? 16 : entries_.size() < 64 ? 128 : 2 * entries_.size());
+    if (entries_.size() == entries_.capacity()) {
+        const std::size_t n = entries_.size();
+        entries_.reserve(n < 16 ? 16 : n < 64 ? 128 : 2 * n);
+    }
     order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(at),
-                  static_cast<std::uint16_t>(entries_.size()));
-    entries_.push_back({id, std::move(value)});
+                  Key{id, static_cast<std::uint16_t>(entries_.size())});
+    entries_.push_back(std::move(value));
 }
 
 void PropertyBag::setNamed(const NamedProperty& name, PropValue value) {
@@ -43,8 +40,8 @@ void PropertyBag::setNamed(const NamedProperty& name, PropValue value) {
 const PropValue* PropertyBag::get(PropTag tag) const {
     const std::uint16_t id = tagId(tag);
     const std::size_t at = position(id);
-    if (at < order_.size() && entries_[order_[at]].id == id)
-        return &entries_[order_[at]].value;
+    if (at < order_.size() && order_[at].id == id)
+        return &entries_[order_[at].slot];
     return nullptr;
 }
 
@@ -56,15 +53,17 @@ const PropValue* PropertyBag::getNamed(const NamedProperty& name) const {
 bool PropertyBag::remove(PropTag tag) {
     const std::uint16_t id = tagId(tag);
     const std::size_t at = position(id);
-    if (at == order_.size() || entries_[order_[at]].id != id)
+    if (at == order_.size() || order_[at].id != id)
         return false;
-    // The last entry takes the removed one's place.
-    const std::uint16_t slot = order_[at];
+    // The last value takes the removed one's place.
+    const std::uint16_t slot = order_[at].slot;
     const auto last = static_cast<std::uint16_t>(entries_.size() - 1);
     order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(at));
     if (slot != last) {
         entries_[slot] = std::move(entries_[last]);
-        *std::find(order_.begin(), order_.end(), last) = slot;
+        std::find_if(order_.begin(), order_.end(), [last](const Key& key) {
+            return key.slot == last;
+        })->slot = slot;
     }
     entries_.pop_back();
     return true;
@@ -77,8 +76,8 @@ bool PropertyBag::removeNamed(const NamedProperty& name) {
 std::vector<std::pair<std::uint16_t, PropValue>> PropertyBag::releaseTagged() {
     std::vector<std::pair<std::uint16_t, PropValue>> out;
     out.reserve(order_.size());
-    for (const std::uint16_t slot : order_)
-        out.emplace_back(entries_[slot].id, std::move(entries_[slot].value));
+    for (const Key& key : order_)
+        out.emplace_back(key.id, std::move(entries_[key.slot]));
     entries_.clear();
     order_.clear();
     return out;

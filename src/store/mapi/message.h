@@ -20,11 +20,6 @@ namespace parvelle::mapi {
 // a full tag but only its id is the key (a value's type travels with the value), so setting a
 // property replaces any value of the same id or name whatever its type.
 class PropertyBag {
-    struct Entry {
-        std::uint16_t id;
-        PropValue value;
-    };
-
 public:
     // The tagged values in id order, each as a pair of id and value.
     class Tagged {
@@ -33,8 +28,8 @@ public:
         public:
             iterator(const PropertyBag& bag, std::size_t at) : bag_(&bag), at_(at) {}
             std::pair<std::uint16_t, const PropValue&> operator*() const {
-                const Entry& e = bag_->entries_[bag_->order_[at_]];
-                return {e.id, e.value};
+                const Key& key = bag_->order_[at_];
+                return {key.id, bag_->entries_[key.slot]};
             }
             iterator& operator++() {
                 ++at_;
@@ -90,10 +85,15 @@ private:
     std::size_t position(std::uint16_t id) const;
 
     // A bag holds tens of values and is built on one thread and read on another: the values
-    // live in one block, in the order they were first set, with their order by id kept beside
-    // them as indexes, so that adding one moves two-byte indexes rather than values.
-    std::vector<Entry> entries_;
-    std::vector<std::uint16_t> order_;
+    // live in one block, in the order they were first set, with their ids in order kept beside
+    // them (each with where its value is), so that a look-up searches a few cache lines and
+    // adding a value moves four-byte keys rather than values.
+    struct Key {
+        std::uint16_t id;
+        std::uint16_t slot;
+    };
+    std::vector<PropValue> entries_;
+    std::vector<Key> order_;
     std::map<NamedProperty, PropValue> named_;
 };
 
