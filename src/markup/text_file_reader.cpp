@@ -9,7 +9,9 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -75,11 +77,34 @@ struct Utf8Check {
 Utf8Check checkUtf8(std::string_view s) {
     Utf8Check check;
     check.valid = true;
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t run = text::asciiRunEnd(s, i);
+    const std::size_t n = s.size();
+    for (std::size_t i = 0; i < n;) {
+        // Text mixing scripts has a character outside ASCII every few words: ASCII is skipped a
+        // word at a time here, and only a run longer than a word goes to the wider scan.
+        std::size_t run = i;
+        while (run + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, s.data() + run, 8);
+            if constexpr (std::endian::native == std::endian::little)
+                word &= 0x8080808080808080ULL;
+            else
+                word = __builtin_bswap64(word) & 0x8080808080808080ULL;
+            if (word != 0) {
+                run += static_cast<std::size_t>(std::countr_zero(word)) / 8;
+                break;
+            }
+            run += 8;
+            if (run - i >= 32) {
+                run = text::asciiRunEnd(s, run);
+                break;
+            }
+        }
+        if (run + 8 > n)
+            while (run < n && static_cast<unsigned char>(s[run]) < 0x80)
+                ++run;
         check.utf16Units += run - i;
         i = run;
-        if (i == s.size())
+        if (i == n)
             break;
         std::size_t valid = 0;
         const std::size_t length = codepage::utf8SequenceLength(s, i, valid);

@@ -362,43 +362,6 @@ int resolve(int codePage) {
 
 } // namespace
 
-std::size_t utf8SequenceLength(std::string_view s, std::size_t i, std::size_t& valid) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    valid = 1;
-    if (b0 < 0x80) {
-        return 1;
-    }
-    std::size_t need = 0;
-    unsigned char lo = 0x80;
-    unsigned char hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        need = 1;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        need = 2;
-        lo = b0 == 0xE0 ? 0xA0 : 0x80;
-        hi = b0 == 0xED ? 0x9F : 0xBF;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        need = 3;
-        lo = b0 == 0xF0 ? 0x90 : 0x80;
-        hi = b0 == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    for (std::size_t k = 1; k <= need; ++k) {
-        if (i + k >= s.size()) {
-            return 0;
-        }
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        const unsigned char min = k == 1 ? lo : 0x80;
-        const unsigned char max = k == 1 ? hi : 0xBF;
-        if (b < min || b > max) {
-            return 0;
-        }
-        valid = k + 1;
-    }
-    return need + 1;
-}
-
 int ansiCodePage() {
     return kWindows1252;
 }

@@ -133,6 +133,41 @@ TEST(TextLoading, EncodingsFromBytes) {
     }
 }
 
+// Well-formed UTF-8 converts to itself with its UTF-16 length reported, and one malformed byte
+// anywhere turns the document into replaced text, whatever the length of the ASCII runs around
+// the characters (the check skips ASCII a word at a time and long runs wider still).
+TEST(TextLoading, Utf8IsCheckedWhateverTheAsciiRunsAroundIt) {
+    struct Character {
+        std::string bytes;
+        std::size_t units; // UTF-16 units; 0: malformed
+    };
+    const Character characters[] = {
+        {"\xC3\xA9", 1}, {"\xE4\xBD\xA0", 1}, {"\xF0\x9F\x98\x80", 2},
+        {"\xE9", 0},     {"\xED\xA0\x80", 0}, {"\xF4\x90\x80\x80", 0},
+    };
+    for (const Character& c : characters)
+        for (std::size_t before : {0, 1, 7, 8, 9, 15, 16, 31, 32, 33, 40, 71})
+            for (std::size_t after : {0, 5, 8, 13, 37}) {
+                const std::string bytes = "<a>" + std::string(before, 'x') + c.bytes +
+                                          std::string(after, 'y') + "\xC3\xA9</a>";
+                SCOPED_TRACE(testing::Message()
+                             << c.bytes.size() << " bytes, " << before << "/" << after);
+                MarkupDocument doc;
+                doc.LoadBytes(bytes);
+                const std::size_t ascii = 3 + before + after + 4;
+                if (c.units != 0) {
+                    EXPECT_EQ(doc.Text(), bytes);
+                    EXPECT_NE(doc.Report().find("<converted_to encoding=\"UTF-16\" length=\"" +
+                                                std::to_string(ascii + c.units + 1) + "\"/>"),
+                              std::string::npos)
+                        << doc.Report();
+                } else {
+                    EXPECT_NE(doc.Text().find("\xEF\xBF\xBD"), std::string::npos);
+                    EXPECT_EQ(doc.Text().find(c.bytes), std::string::npos);
+                }
+            }
+}
+
 class TempFile {
 public:
     explicit TempFile(const std::string& bytes)
