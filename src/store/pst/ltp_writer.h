@@ -91,7 +91,10 @@ private:
         Bytes bytes;
         std::uint32_t subnode = 0;
     };
-    std::map<std::uint16_t, Prop> props_;
+    // Sets the property `id`, replacing one of the same id.
+    void put(std::uint16_t id, Prop prop);
+    // By id; properties mostly come in id order, so each goes at the end.
+    std::vector<std::pair<std::uint16_t, Prop>> props_;
 };
 
 // Table context with fixed columns; rows are kept in insertion order.
