@@ -408,6 +408,8 @@ void TableBuilder::setCell(Row& row, std::size_t column,
 template <class Values, class Encode>
 void TableBuilder::buildRow(std::uint32_t rowId, const Values& values, Encode&& encode) {
     Row row{rowId, Bytes(rowSize_, 0), {}};
+    // Both in tag order: one pass over each.
+    auto next = values.begin();
     for (std::size_t c = 0; c < columns_.size(); ++c) {
         const std::uint32_t tag = columns_[c].tag;
         if (tag == kTagRowId) {
@@ -417,20 +419,31 @@ void TableBuilder::buildRow(std::uint32_t rowId, const Values& values, Encode&& 
         } else if (tag == kTagRowVersion) {
             const std::uint8_t version[4] = {1, 0, 0, 0};
             setCell(row, c, version);
-        } else if (auto it = values.find(tag); it != values.end()) {
-            encode(row, c, it->second);
+        } else {
+            while (next != values.end() && next->first < tag)
+                ++next;
+            if (next != values.end() && next->first == tag)
+                encode(row, c, next->second);
         }
     }
     row.variable.shrink_to_fit();
     storeRow(std::move(row));
 }
 
-void TableBuilder::setRow(std::uint32_t rowId,
-                          const std::map<std::uint32_t, mapi::PropValue>& values) {
+template <class Values> void TableBuilder::setValues(std::uint32_t rowId, const Values& values) {
     buildRow(rowId, values, [this](Row& row, std::size_t c, const mapi::PropValue& value) {
         if (static_cast<std::uint16_t>(value.type()) == static_cast<std::uint16_t>(columns_[c].tag))
             setCell(row, c, encodeValue(value));
     });
+}
+
+void TableBuilder::setRow(std::uint32_t rowId,
+                          const std::map<std::uint32_t, mapi::PropValue>& values) {
+    setValues(rowId, values);
+}
+
+void TableBuilder::setRow(std::uint32_t rowId, const TagValues& values) {
+    setValues(rowId, values);
 }
 
 void TableBuilder::setRawRow(std::uint32_t rowId, const std::map<std::uint32_t, Bytes>& values) {

@@ -97,6 +97,10 @@ private:
     std::vector<std::pair<std::uint16_t, Prop>> props_;
 };
 
+// Property values by full tag, in tag order with no tag twice: a message's resolved properties
+// (a vector rather than a tree: built once, read in order).
+using TagValues = std::vector<std::pair<std::uint32_t, mapi::PropValue>>;
+
 // Table context with fixed columns; rows are kept in insertion order.
 class TableBuilder {
 public:
@@ -105,6 +109,7 @@ public:
     // Sets the row `rowId` (replacing an existing one); values of tags outside the columns are
     // ignored, missing ones leave their cell empty.
     void setRow(std::uint32_t rowId, const std::map<std::uint32_t, mapi::PropValue>& values);
+    void setRow(std::uint32_t rowId, const TagValues& values);
     // Sets a row from values already in their stored form (cells of a table read from a file),
     // keyed by full tag.
     void setRawRow(std::uint32_t rowId, const std::map<std::uint32_t, Bytes>& values);
@@ -131,8 +136,10 @@ private:
         Bytes variable;
     };
     void setCell(Row& row, std::size_t column, std::span<const std::uint8_t> value) const;
+    // `values` go in tag order, as the columns do.
     template <class Values, class Encode>
     void buildRow(std::uint32_t rowId, const Values& values, Encode&& encode);
+    template <class Values> void setValues(std::uint32_t rowId, const Values& values);
     void storeRow(Row row);
     std::vector<Row> rows_;
     std::map<std::uint32_t, std::size_t> index_; // row id -> position in rows_

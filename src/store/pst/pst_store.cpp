@@ -82,8 +82,7 @@ void writePropertyNode(NdbWriter& ndb, std::uint32_t nid, std::uint32_t parent,
 }
 
 std::vector<std::uint32_t> withTagsOf(std::vector<std::uint32_t> columns,
-                                      const std::vector<std::map<std::uint32_t, PropValue>>& rows,
-                                      std::uint32_t skip = 0) {
+                                      const std::vector<TagValues>& rows, std::uint32_t skip = 0) {
     for (const auto& row : rows)
         for (const auto& [tag, value] : row)
             if (tag != skip)
@@ -426,10 +425,11 @@ void PstStore::writeFixedNodes() {
                TableBuilder(kSearchContentsColumns));
     Folder& root = *folders_[kNidRootFolder];
     root.hierarchy.setRow(kNidSpamFolder,
-                          {{tags::kDisplayName, PropValue::unicode("SPAM Search Folder 2")},
-                           {tags::kContentCount, PropValue::i4(0)},
-                           {tags::kContentUnreadCount, PropValue::i4(0)},
-                           {tags::kSubfolders, PropValue::boolean(false)}});
+                          std::map<std::uint32_t, PropValue>{
+                              {tags::kDisplayName, PropValue::unicode("SPAM Search Folder 2")},
+                              {tags::kContentCount, PropValue::i4(0)},
+                              {tags::kContentUnreadCount, PropValue::i4(0)},
+                              {tags::kSubfolders, PropValue::boolean(false)}});
 }
 
 void PstStore::writeStoreObject() {
@@ -556,44 +556,62 @@ std::optional<std::uint16_t> PstStore::namedPropertyId(const mapi::NamedProperty
     return nameMap_.idFor(name);
 }
 
-std::optional<std::map<std::uint32_t, PropValue>>
-PstStore::resolveProperties(mapi::PropertyBag& bag, bool take, std::string& error) {
-    std::map<std::uint32_t, PropValue> out;
-    // Values of a bag come in id order, so each tagged one goes at the end.
+std::optional<TagValues> PstStore::resolveProperties(mapi::PropertyBag& bag, bool take,
+                                                     std::string& error) {
+    TagValues out;
+    // Tagged values come in id order; named ones get this store's ids, in no particular order,
+    // and are sorted in after them.
     auto put = [&out](std::uint16_t id, auto&& value) {
         if (value.isWellFormed())
-            out.emplace_hint(out.end(), mapi::makeTag(id, value.type()),
-                             std::forward<decltype(value)>(value));
+            out.emplace_back(mapi::makeTag(id, value.type()), std::forward<decltype(value)>(value));
     };
-    auto putNamed = [&](const mapi::NamedProperty& name, auto&& value) {
-        if (!value.isWellFormed())
-            return true;
-        std::optional<std::uint16_t> id;
-        {
-            std::lock_guard lock(nameMutex_);
-            id = nameMap_.idFor(name);
-        }
-        if (!id)
-            return false;
-        out.insert_or_assign(mapi::makeTag(*id, value.type()),
-                             std::forward<decltype(value)>(value));
-        return true;
-    };
-    bool named = true;
+    out.reserve(bag.tagged().size() + bag.named().size());
     if (take) {
         for (auto& [id, value] : bag.releaseTagged())
             put(id, std::move(value));
-        for (auto& [name, value] : bag.releaseNamed())
-            named = named && putNamed(name, std::move(value));
     } else {
         for (const auto& [id, value] : bag.tagged())
             put(id, value);
-        for (const auto& [name, value] : bag.named())
-            named = named && putNamed(name, value);
     }
-    if (!named) {
+    const std::size_t taggedCount = out.size();
+    bool resolved = true;
+    if (!bag.named().empty()) {
+        std::lock_guard lock(nameMutex_);
+        auto putNamed = [&](const mapi::NamedProperty& name, auto&& value) {
+            if (!value.isWellFormed())
+                return;
+            const std::optional<std::uint16_t> id = nameMap_.idFor(name);
+            if (!id)
+                resolved = false;
+            else
+                out.emplace_back(mapi::makeTag(*id, value.type()),
+                                 std::forward<decltype(value)>(value));
+        };
+        if (take) {
+            for (auto& [name, value] : bag.releaseNamed())
+                putNamed(name, std::move(value));
+        } else {
+            for (const auto& [name, value] : bag.named())
+                putNamed(name, value);
+        }
+    }
+    if (!resolved) {
         error = "the store has no more ids for named properties";
         return std::nullopt;
+    }
+    // Named properties (this store's ids, from 0x8000) come after the tagged ones in no
+    // particular order: sorting them is enough unless a tagged value has an id in their range,
+    // where a named property's tag wins over a tagged value of the same tag.
+    const auto byTag = [](const auto& a, const auto& b) { return a.first < b.first; };
+    const auto named = out.begin() + static_cast<std::ptrdiff_t>(taggedCount);
+    std::sort(named, out.end(), byTag);
+    if (named != out.begin() && named != out.end() && std::prev(named)->first >= named->first) {
+        std::stable_sort(out.begin(), out.end(), byTag);
+        for (std::size_t i = 1; i < out.size();)
+            if (out[i - 1].first == out[i].first)
+                out.erase(out.begin() + static_cast<std::ptrdiff_t>(i - 1));
+            else
+                ++i;
     }
     return out;
 }
@@ -601,16 +619,27 @@ PstStore::resolveProperties(mapi::PropertyBag& bag, bool take, std::string& erro
 namespace {
 
 // A resolved property by its id, whatever its type (null when absent).
-const PropValue* valueOf(const std::map<std::uint32_t, PropValue>& props, mapi::PropTag tag) {
+const PropValue* valueOf(const TagValues& props, mapi::PropTag tag) {
     const std::uint32_t low = std::uint32_t{mapi::tagId(tag)} << 16;
-    const auto it = props.lower_bound(low);
+    const auto it = std::lower_bound(props.begin(), props.end(), low,
+                                     [](const auto& p, std::uint32_t t) { return p.first < t; });
     return it != props.end() && (it->first >> 16) == (low >> 16) ? &it->second : nullptr;
 }
 
-std::string stringOf(const std::map<std::uint32_t, PropValue>& props, mapi::PropTag tag) {
+std::string stringOf(const TagValues& props, mapi::PropTag tag) {
     const PropValue* v = valueOf(props, tag);
     const std::string* text = v ? v->asString() : nullptr;
     return text ? *text : std::string();
+}
+
+// Sets the value of exactly `tag`.
+void setValue(TagValues& props, std::uint32_t tag, PropValue value) {
+    const auto it = std::lower_bound(props.begin(), props.end(), tag,
+                                     [](const auto& p, std::uint32_t t) { return p.first < t; });
+    if (it != props.end() && it->first == tag)
+        it->second = std::move(value);
+    else
+        props.emplace(it, tag, std::move(value));
 }
 
 } // namespace
@@ -650,7 +679,7 @@ std::optional<PstStore::Written> PstStore::writeMessage(mapi::Message& m, std::s
     };
 
     // Recipient table: one row per recipient, every recipient property a column.
-    std::vector<std::map<std::uint32_t, PropValue>> recipientRows;
+    std::vector<TagValues> recipientRows;
     for (mapi::Recipient& r : m.recipients) {
         auto row = resolveProperties(r.props, true, error);
         if (!row)
@@ -668,7 +697,7 @@ std::optional<PstStore::Written> PstStore::writeMessage(mapi::Message& m, std::s
 
     // Attachments: each a subnode with its own properties, listed in the attachment table.
     if (!m.attachments.empty()) {
-        std::vector<std::map<std::uint32_t, PropValue>> rows;
+        std::vector<TagValues> rows;
         std::vector<std::uint32_t> rowIds;
         for (mapi::Attachment& a : m.attachments) {
             auto aprops = resolveProperties(a.props, true, error);
@@ -740,8 +769,9 @@ std::optional<PstStore::Written> PstStore::writeMessage(mapi::Message& m, std::s
             std::uint64_t propBytes = 0;
             for (const auto& [tag, value] : *aprops)
                 propBytes += encodeValue(value).size();
-            (*aprops)[tags::kAttachSize] = PropValue::u4(static_cast<std::uint32_t>(
-                std::min<std::uint64_t>(contentSize + propBytes, kMaxAttachmentBytes)));
+            setValue(*aprops, tags::kAttachSize,
+                     PropValue::u4(static_cast<std::uint32_t>(
+                         std::min<std::uint64_t>(contentSize + propBytes, kMaxAttachmentBytes))));
             for (const auto& [tag, value] : *aprops)
                 pc.add(tag, value);
             pc.spill(ndb, attachIds, attachSubnodes);
@@ -910,8 +940,9 @@ bool PstStore::storeMessage(FolderId folderId, mapi::Message& message, std::stri
     ndb_->putNode({nid, written->bidData, written->bidSub, folderId});
 
     Folder& f = *it->second;
-    written->props[tags::kMessageSize] = PropValue::u4(
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(written->size, 0xFFFFFFFFull)));
+    setValue(written->props, tags::kMessageSize,
+             PropValue::u4(static_cast<std::uint32_t>(
+                 std::min<std::uint64_t>(written->size, 0xFFFFFFFFull))));
     f.contents.setRow(nid, written->props);
     ++f.info.contentCount;
     const PropValue* flags = valueOf(written->props, tags::kMessageFlags);

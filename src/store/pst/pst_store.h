@@ -29,6 +29,7 @@
 #include "platform/background_worker.h"
 #include "store/mapi/message.h"
 #include "store/mapi/name_id_map.h"
+#include "store/pst/ltp_writer.h"
 
 #include <cstdint>
 #include <map>
@@ -122,7 +123,7 @@ private:
         std::uint64_t bidData = 0;
         std::uint64_t bidSub = 0;
         std::uint64_t size = 0;
-        std::map<std::uint32_t, mapi::PropValue> props; // the message's, resolved to tags
+        TagValues props; // the message's, resolved to tags
     };
     // The message's values are moved into what is written, not copied: the caller hands over a
     // message of its own (embedded messages it shares with others are copied).
@@ -142,8 +143,8 @@ private:
     bool commitNow(std::string& error, bool wait = true);
     // The bag's values keyed by full tag, named ones by this store's ids; `take` moves them out
     // of the bag (left empty) instead of copying them.
-    std::optional<std::map<std::uint32_t, mapi::PropValue>>
-    resolveProperties(mapi::PropertyBag& bag, bool take, std::string& error);
+    std::optional<TagValues> resolveProperties(mapi::PropertyBag& bag, bool take,
+                                               std::string& error);
     bool validate(const mapi::Message& message, std::string& error) const;
     void markFolderChanged(Folder& f);
     void setHierarchyRow(Folder& parent, const Folder& child);
