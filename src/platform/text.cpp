@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <bit>
+
 #include <cstring>
 
 #ifdef __SSE2__
@@ -154,25 +156,33 @@ std::size_t utf8ToUtf16leInto(std::string_view utf8, std::uint8_t* out) {
         *out++ = static_cast<std::uint8_t>(unit & 0xFF);
         *out++ = static_cast<std::uint8_t>(unit >> 8);
     };
-    for (std::size_t i = 0; i < utf8.size();) {
-        const std::size_t run = asciiRunEnd(utf8, i);
-        // ASCII widens to UTF-16 by interleaving zero bytes, sixteen characters a step.
+    const std::size_t n = utf8.size();
+    for (std::size_t i = 0; i < n;) {
 #ifdef __SSE2__
-        const __m128i zero = _mm_setzero_si128();
-        for (; i + 16 <= run; i += 16) {
-            const __m128i ascii =
+        // ASCII widens to UTF-16 by interleaving zero bytes, sixteen characters a step. A step
+        // that meets another character still widens all sixteen but keeps only the ASCII before
+        // it: text mixing scripts has one every few words. The output has room for this, since
+        // no character takes more bytes in UTF-16LE than in UTF-8 and sixteen input bytes remain.
+        if (i + 16 <= n) {
+            const __m128i bytes =
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(utf8.data() + i));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(ascii, zero));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi8(ascii, zero));
-            out += 32;
+            const __m128i zero = _mm_setzero_si128();
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi8(bytes, zero));
+            const auto other = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+            const std::size_t ascii =
+                other == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(other));
+            i += ascii;
+            out += 2 * ascii;
+            if (ascii == 16)
+                continue;
         }
 #endif
-        for (; i < run; ++i) {
-            *out++ = static_cast<std::uint8_t>(utf8[i]);
+        if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+            *out++ = static_cast<std::uint8_t>(utf8[i++]);
             *out++ = 0;
+            continue;
         }
-        if (i >= utf8.size())
-            break;
         const char32_t c = decodeUtf8(utf8, i);
         if (c >= 0x10000) {
             put(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));

@@ -264,6 +264,24 @@ TEST(Utf8Text, ConvertsToUtf16AcrossAsciiRunsAndMultiByteCharacters) {
         EXPECT_EQ(text::utf16Length(c.utf8), c.utf16.size());
         EXPECT_EQ(text::isValidUtf8(c.utf8), c.valid);
     }
+    // Every other character at every place in and around a sixteen-byte step.
+    const std::pair<std::string, std::u16string> others[] = {
+        {"\xC3\xA9", u"\u00E9"}, {"\xE6\x97\xA5", u"\u65E5"},   {"\xF0\x9F\x93\xA7", u"\U0001F4E7"},
+        {"\xFF", u"\uFFFD"},     {"\xE6\x97", u"\uFFFD\uFFFD"},
+    };
+    for (const auto& [bytes, units] : others)
+        for (std::size_t before = 0; before <= 34; ++before)
+            for (std::size_t after : {0, 1, 2, 15, 16, 17, 33}) {
+                const std::string utf8 = std::string(before, 'a') + bytes + std::string(after, 'b');
+                const std::u16string utf16 =
+                    std::u16string(before, u'a') + units + std::u16string(after, u'b');
+                std::string le;
+                for (char16_t u : utf16) {
+                    le.push_back(static_cast<char>(u & 0xFF));
+                    le.push_back(static_cast<char>(u >> 8));
+                }
+                ASSERT_EQ(text::utf8ToUtf16le(utf8), le) << before << "/" << after;
+            }
 }
 
 TEST(Utf8Text, AsciiRunEndsAtTheFirstOtherByteWhereverItIs) {
