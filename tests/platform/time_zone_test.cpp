@@ -28,11 +28,15 @@ TEST(PinSystemTimeZone, KeepsTheZoneAndEveryLocalTime) {
     const std::optional<std::string> before =
         saved ? std::optional<std::string>(saved) : std::nullopt;
     struct Case {
-        const char* tz; // null: unset
-        const char* expected;
+        const char* tz;       // null: unset
+        const char* expected; // null: still unset
     };
     const Case cases[] = {
+#if defined(__GLIBC__)
         {nullptr, ":/etc/localtime"}, // the system's zone file, read once from now on
+#else
+        {nullptr, nullptr}, // other C libraries are left as they are
+#endif
         {"Europe/Berlin", "Europe/Berlin"},
         {"XYZ-2", "XYZ-2"},
         {"", ""},
@@ -47,9 +51,7 @@ TEST(PinSystemTimeZone, KeepsTheZoneAndEveryLocalTime) {
         // A winter and a summer instant, so that a changed daylight-saving rule shows too.
         const LocalFields winter = localAt(1700000000), summer = localAt(1720000000);
         pinSystemTimeZone();
-        const char* now = std::getenv("TZ");
-        ASSERT_NE(now, nullptr);
-        EXPECT_STREQ(now, c.expected);
+        EXPECT_STREQ(std::getenv("TZ"), c.expected);
         EXPECT_EQ(localAt(1700000000), winter);
         EXPECT_EQ(localAt(1720000000), summer);
     }
