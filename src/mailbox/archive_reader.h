@@ -4,7 +4,6 @@
 // (the last inflated member is kept, so consecutive items of one deflated aggregate document
 // cost one inflation).
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <span>

@@ -9,17 +9,11 @@
 #include "platform/text.h"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace parvelle::markup {
 namespace {
@@ -83,23 +77,7 @@ Utf8Check checkUtf8(std::string_view s) {
     check.valid = true;
     const std::size_t n = s.size();
     for (std::size_t i = 0; i < n;) {
-        // Text mixing scripts has a character outside ASCII every few words: the ASCII before
-        // it is skipped sixteen bytes a step, and the character itself decoded inline.
-        std::size_t run = i;
-#ifdef __SSE2__
-        while (run + 16 <= n) {
-            const auto other = static_cast<unsigned>(_mm_movemask_epi8(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + run))));
-            if (other != 0) {
-                run += static_cast<std::size_t>(std::countr_zero(other));
-                break;
-            }
-            run += 16;
-        }
-        if (run + 16 > n)
-#endif
-            while (run < n && static_cast<unsigned char>(s[run]) < 0x80)
-                ++run;
+        const std::size_t run = text::asciiRunEnd(s, i);
         check.utf16Units += run - i;
         i = run;
         if (i == n)

@@ -1,7 +1,6 @@
 #include "platform/text.h"
 
 #include <bit>
-
 #include <cstring>
 
 #ifdef __SSE2__
@@ -100,30 +99,6 @@ template <typename Get> std::string decodeUtf16(std::size_t n, Get unit) {
 }
 
 } // namespace
-
-// Mail text is mostly ASCII, which needs no decoding: runs of it are found 32 bytes a step where
-// the processor has SSE2 (every document byte passes here), then eight at a time.
-std::size_t asciiRunEnd(std::string_view s, std::size_t i) {
-#ifdef __SSE2__
-    while (i + 32 <= s.size()) {
-        const auto* p = reinterpret_cast<const __m128i*>(s.data() + i);
-        const __m128i both = _mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1));
-        if (_mm_movemask_epi8(both) != 0)
-            break;
-        i += 32;
-    }
-#endif
-    while (i + 8 <= s.size()) {
-        std::uint64_t word;
-        std::memcpy(&word, s.data() + i, 8);
-        if ((word & 0x8080808080808080ULL) != 0)
-            break;
-        i += 8;
-    }
-    while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80)
-        ++i;
-    return i;
-}
 
 std::u16string utf8ToUtf16(std::string_view utf8) {
     std::u16string out;

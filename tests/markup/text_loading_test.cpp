@@ -135,7 +135,7 @@ TEST(TextLoading, EncodingsFromBytes) {
 
 // Well-formed UTF-8 converts to itself with its UTF-16 length reported, and one malformed byte
 // anywhere turns the document into replaced text, whatever the length of the ASCII runs around
-// the characters (the check skips ASCII a word at a time and long runs wider still).
+// the characters (the check skips ASCII sixteen bytes a step).
 TEST(TextLoading, Utf8IsCheckedWhateverTheAsciiRunsAroundIt) {
     struct Character {
         std::string bytes;

@@ -301,27 +301,14 @@ void PropertyContextBuilder::add(std::uint32_t tag, const mapi::PropValue& value
     addRaw((tag & 0xFFFF0000u) | static_cast<std::uint16_t>(value.type()), encodeValue(value));
 }
 
-void PropertyContextBuilder::put(std::uint16_t id, Prop prop) {
-    if (props_.empty() || props_.back().first < id) {
-        props_.emplace_back(id, std::move(prop));
-        return;
-    }
-    auto it =
-        std::lower_bound(props_.begin(), props_.end(), id,
-                         [](const auto& p, std::uint16_t wanted) { return p.first < wanted; });
-    if (it != props_.end() && it->first == id)
-        it->second = std::move(prop);
-    else
-        props_.emplace(it, id, std::move(prop));
-}
-
 void PropertyContextBuilder::addRaw(std::uint32_t tag, Bytes bytes) {
-    put(static_cast<std::uint16_t>(tag >> 16),
-        {static_cast<std::uint16_t>(tag), std::move(bytes), 0});
+    putInOrder(props_, static_cast<std::uint16_t>(tag >> 16),
+               Prop{static_cast<std::uint16_t>(tag), std::move(bytes), 0});
 }
 
 void PropertyContextBuilder::addSubnodeValue(std::uint32_t tag, std::uint32_t nid) {
-    put(static_cast<std::uint16_t>(tag >> 16), {static_cast<std::uint16_t>(tag), {}, nid});
+    putInOrder(props_, static_cast<std::uint16_t>(tag >> 16),
+               Prop{static_cast<std::uint16_t>(tag), {}, nid});
 }
 
 void PropertyContextBuilder::spill(NdbWriter& ndb, SubnodeIds& ids,

@@ -6,6 +6,7 @@
 #include "store/mapi/property.h"
 #include "store/pst/ndb_writer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -91,15 +92,30 @@ private:
         Bytes bytes;
         std::uint32_t subnode = 0;
     };
-    // Sets the property `id`, replacing one of the same id.
-    void put(std::uint16_t id, Prop prop);
-    // By id; properties mostly come in id order, so each goes at the end.
+    // By id (putInOrder); properties mostly come in id order, so each goes at the end.
     std::vector<std::pair<std::uint16_t, Prop>> props_;
 };
 
 // Property values by full tag, in tag order with no tag twice: a message's resolved properties
 // (a vector rather than a tree: built once, read in order).
 using TagValues = std::vector<std::pair<std::uint32_t, mapi::PropValue>>;
+
+// Sets `key` in pairs kept in key order, replacing the value of an equal key. Keys mostly come
+// in order, so the end is tried first.
+template <class Key, class Value>
+void putInOrder(std::vector<std::pair<Key, Value>>& pairs, Key key, Value value) {
+    if (pairs.empty() || pairs.back().first < key) {
+        pairs.emplace_back(key, std::move(value));
+        return;
+    }
+    const auto it =
+        std::lower_bound(pairs.begin(), pairs.end(), key,
+                         [](const auto& pair, const Key& wanted) { return pair.first < wanted; });
+    if (it != pairs.end() && it->first == key)
+        it->second = std::move(value);
+    else
+        pairs.emplace(it, key, std::move(value));
+}
 
 // Table context with fixed columns; rows are kept in insertion order.
 class TableBuilder {

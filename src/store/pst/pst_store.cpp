@@ -556,43 +556,26 @@ std::optional<std::uint16_t> PstStore::namedPropertyId(const mapi::NamedProperty
     return nameMap_.idFor(name);
 }
 
-std::optional<TagValues> PstStore::resolveProperties(mapi::PropertyBag& bag, bool take,
-                                                     std::string& error) {
+std::optional<TagValues> PstStore::resolveProperties(mapi::PropertyBag& bag, std::string& error) {
     TagValues out;
     // Tagged values come in id order; named ones get this store's ids, in no particular order,
     // and are sorted in after them.
-    auto put = [&out](std::uint16_t id, auto&& value) {
-        if (value.isWellFormed())
-            out.emplace_back(mapi::makeTag(id, value.type()), std::forward<decltype(value)>(value));
-    };
     out.reserve(bag.tagged().size() + bag.named().size());
-    if (take) {
-        for (auto& [id, value] : bag.releaseTagged())
-            put(id, std::move(value));
-    } else {
-        for (const auto& [id, value] : bag.tagged())
-            put(id, value);
-    }
+    for (auto& [id, value] : bag.releaseTagged())
+        if (value.isWellFormed())
+            out.emplace_back(mapi::makeTag(id, value.type()), std::move(value));
     const std::size_t taggedCount = out.size();
     bool resolved = true;
     if (!bag.named().empty()) {
         std::lock_guard lock(nameMutex_);
-        auto putNamed = [&](const mapi::NamedProperty& name, auto&& value) {
+        for (auto& [name, value] : bag.releaseNamed()) {
             if (!value.isWellFormed())
-                return;
+                continue;
             const std::optional<std::uint16_t> id = nameMap_.idFor(name);
             if (!id)
                 resolved = false;
             else
-                out.emplace_back(mapi::makeTag(*id, value.type()),
-                                 std::forward<decltype(value)>(value));
-        };
-        if (take) {
-            for (auto& [name, value] : bag.releaseNamed())
-                putNamed(name, std::move(value));
-        } else {
-            for (const auto& [name, value] : bag.named())
-                putNamed(name, value);
+                out.emplace_back(mapi::makeTag(*id, value.type()), std::move(value));
         }
     }
     if (!resolved) {
@@ -632,16 +615,6 @@ std::string stringOf(const TagValues& props, mapi::PropTag tag) {
     return text ? *text : std::string();
 }
 
-// Sets the value of exactly `tag`.
-void setValue(TagValues& props, std::uint32_t tag, PropValue value) {
-    const auto it = std::lower_bound(props.begin(), props.end(), tag,
-                                     [](const auto& p, std::uint32_t t) { return p.first < t; });
-    if (it != props.end() && it->first == tag)
-        it->second = std::move(value);
-    else
-        props.emplace(it, tag, std::move(value));
-}
-
 } // namespace
 
 bool PstStore::validate(const mapi::Message& message, std::string& error) const {
@@ -663,7 +636,7 @@ bool PstStore::validate(const mapi::Message& message, std::string& error) const 
 }
 
 std::optional<PstStore::Written> PstStore::writeMessage(mapi::Message& m, std::string& error) {
-    auto props = resolveProperties(m.props, true, error);
+    auto props = resolveProperties(m.props, error);
     if (!props)
         return std::nullopt;
     NdbWriter& ndb = *ndb_;
@@ -681,7 +654,7 @@ std::optional<PstStore::Written> PstStore::writeMessage(mapi::Message& m, std::s
     // Recipient table: one row per recipient, every recipient property a column.
     std::vector<TagValues> recipientRows;
     for (mapi::Recipient& r : m.recipients) {
-        auto row = resolveProperties(r.props, true, error);
+        auto row = resolveProperties(r.props, error);
         if (!row)
             return std::nullopt;
         recipientRows.push_back(std::move(*row));
@@ -700,7 +673,7 @@ std::optional<PstStore::Written> PstStore::writeMessage(mapi::Message& m, std::s
         std::vector<TagValues> rows;
         std::vector<std::uint32_t> rowIds;
         for (mapi::Attachment& a : m.attachments) {
-            auto aprops = resolveProperties(a.props, true, error);
+            auto aprops = resolveProperties(a.props, error);
             if (!aprops)
                 return abandon(subnodes);
             std::erase_if(*aprops, [](const auto& kv) { return (kv.first >> 16) == 0x3701; });
@@ -769,9 +742,9 @@ std::optional<PstStore::Written> PstStore::writeMessage(mapi::Message& m, std::s
             std::uint64_t propBytes = 0;
             for (const auto& [tag, value] : *aprops)
                 propBytes += encodeValue(value).size();
-            setValue(*aprops, tags::kAttachSize,
-                     PropValue::u4(static_cast<std::uint32_t>(
-                         std::min<std::uint64_t>(contentSize + propBytes, kMaxAttachmentBytes))));
+            putInOrder(*aprops, std::uint32_t{tags::kAttachSize},
+                       PropValue::u4(static_cast<std::uint32_t>(
+                           std::min<std::uint64_t>(contentSize + propBytes, kMaxAttachmentBytes))));
             for (const auto& [tag, value] : *aprops)
                 pc.add(tag, value);
             pc.spill(ndb, attachIds, attachSubnodes);
@@ -940,9 +913,9 @@ bool PstStore::storeMessage(FolderId folderId, mapi::Message& message, std::stri
     ndb_->putNode({nid, written->bidData, written->bidSub, folderId});
 
     Folder& f = *it->second;
-    setValue(written->props, tags::kMessageSize,
-             PropValue::u4(static_cast<std::uint32_t>(
-                 std::min<std::uint64_t>(written->size, 0xFFFFFFFFull))));
+    putInOrder(written->props, std::uint32_t{tags::kMessageSize},
+               PropValue::u4(static_cast<std::uint32_t>(
+                   std::min<std::uint64_t>(written->size, 0xFFFFFFFFull))));
     f.contents.setRow(nid, written->props);
     ++f.info.contentCount;
     const PropValue* flags = valueOf(written->props, tags::kMessageFlags);

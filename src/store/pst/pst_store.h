@@ -141,10 +141,9 @@ private:
     std::string drain() const;
     // Commits; with `wait`, returns once the commit is durable.
     bool commitNow(std::string& error, bool wait = true);
-    // The bag's values keyed by full tag, named ones by this store's ids; `take` moves them out
-    // of the bag (left empty) instead of copying them.
-    std::optional<TagValues> resolveProperties(mapi::PropertyBag& bag, bool take,
-                                               std::string& error);
+    // The bag's values keyed by full tag, named ones by this store's ids, moved out of the bag
+    // (left empty) rather than copied.
+    std::optional<TagValues> resolveProperties(mapi::PropertyBag& bag, std::string& error);
     bool validate(const mapi::Message& message, std::string& error) const;
     void markFolderChanged(Folder& f);
     void setHierarchyRow(Folder& parent, const Folder& child);
